@@ -1,0 +1,48 @@
+#include "failure.h"
+
+#include <cstring>
+
+namespace lumora {
+
+std::string describe(FailureNumber number)
+{
+    switch (number) {
+    case FailureNumber::LibraryNotFound: return "Library not found";
+    case FailureNumber::FunctionNotFound: return "Function not found in library";
+    case FailureNumber::Overflow: return "Overflow";
+    case FailureNumber::InvalidChannel: return "Invalid channel";
+    case FailureNumber::PortNotOpen: return "Serial port cannot be opened";
+    case FailureNumber::PortWriteFailed: return "Write to serial port failed";
+    case FailureNumber::PortGone: return "Serial device disappeared";
+    }
+    return "Unknown failure";
+}
+
+namespace {
+
+std::string compose(const std::string& description, const std::string& detail)
+{
+    return detail.empty() ? description : description + ": " + detail;
+}
+
+}  // namespace
+
+Failure::Failure(int number, std::string description, std::string detail)
+    : std::runtime_error(compose(description, detail)),
+      m_number(number),
+      m_description(std::move(description)),
+      m_detail(std::move(detail))
+{
+}
+
+Failure::Failure(FailureNumber number, const std::string& detail)
+    : Failure(static_cast<int>(number), describe(number), detail)
+{
+}
+
+Failure Failure::fromErrno(int errnoValue, const std::string& detail)
+{
+    return Failure(errnoValue, std::strerror(errnoValue), detail);
+}
+
+}  // namespace lumora

@@ -1,0 +1,48 @@
+// Lumora's error type. Anything that can fail inside a handler throws a
+// Failure; the window's single error report catches it, shows its number and
+// description, and ends the program.
+//
+// Numbers below 1000 are the system's errno values (described by
+// strerror); 1000 and up are Lumora's own, listed in FailureNumber.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace lumora {
+
+enum class FailureNumber : int {
+    LibraryNotFound = 1001,   // libVbVis10.so could not be loaded
+    FunctionNotFound = 1002,  // the library lacks one of its three functions
+    Overflow = 1003,          // a value does not fit the 16-bit arithmetic
+    InvalidChannel = 1004,    // a channel names a bar that does not exist
+    PortNotOpen = 1005,       // the serial port could not be opened
+    PortWriteFailed = 1006,   // a write to the serial port failed
+    PortGone = 1007,          // the serial device disappeared while in use
+};
+
+class Failure : public std::runtime_error {
+public:
+    // A failure of Lumora's own; detail says what it concerns.
+    Failure(FailureNumber number, const std::string& detail);
+    // A system failure: errno value and what was being attempted.
+    static Failure fromErrno(int errnoValue, const std::string& detail);
+
+    int number() const { return m_number; }
+    // The standard description of the number ("Library not found",
+    // "No such file or directory", ...).
+    const std::string& description() const { return m_description; }
+    // What the failure concerns (a device, a library, a function), may be empty.
+    const std::string& detail() const { return m_detail; }
+
+private:
+    Failure(int number, std::string description, std::string detail);
+
+    int m_number;
+    std::string m_description;
+    std::string m_detail;
+};
+
+std::string describe(FailureNumber number);
+
+}  // namespace lumora

@@ -1,0 +1,109 @@
+// The byte stream from Lumora to the light display.
+//
+// There is no header, no length, no checksum and no synchronisation byte:
+// the display tells the parts apart only by counting and by the pauses
+// between them. Every byte goes out exactly as its value, with no character
+// translation.
+//
+// One cycle, 84 bytes, repeated for as long as a streaming run lasts:
+//
+//   offset  bytes  content                                   then the sender
+//   ------  -----  ----------------------------------------  ----------------
+//    0..7     8    lamp group of row 1 (band 0)               yields 250 times
+//    8..15    8    lamp group of row 2 (band 1)               yields 250 times
+//    ...
+//   56..63    8    lamp group of row 8 (band 7)               yields 250 times
+//   64..83   20    text slice, one ASCII character per byte   yields 500 times
+//                                                             after each byte
+//
+// Inside a lamp group the eight bytes are the columns 1..8 of the frame row:
+// left now, left -1, left -2, left -3, right -3, right -2, right -1,
+// right now. In a lamp byte, bit k (value 2^k) lights lamp k + 1 of its
+// group, lamps counted from level 1 upward.
+//
+// The blanking sequence, sent once when a run stops:
+//
+//   hold-off     0 bytes   the sender yields 5000 times first
+//   8 groups     8 bytes   value 0; 2000 yields after each group
+//   20 chars     1 byte    a space (0x20); 2000 yields after each
+//
+// so it arrives as one more 84-byte "cycle" of dark lamps and blank text.
+//
+// A pause is counted in passes of the sender's event pump ("yields"), never
+// in time: how long it lasts depends on the sending machine.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace lumora::wire {
+
+constexpr int kRows = 8;         // one row per spectrum band
+constexpr int kColumns = 8;      // lamp groups per row (4 history steps x 2 channels)
+constexpr int kLampBytes = kRows * kColumns;   // 64
+constexpr int kTextLength = 20;  // characters of text per cycle
+constexpr int kCycleBytes = kLampBytes + kTextLength;  // 84
+
+constexpr int kYieldsAfterLampGroup = 250;
+constexpr int kYieldsAfterTextChar = 500;
+constexpr int kBlankingHoldOffYields = 5000;
+constexpr int kYieldsAfterBlankGroup = 2000;
+constexpr int kYieldsAfterBlankChar = 2000;
+
+// Yields per cycle and per blanking sequence (12000 and 61000).
+constexpr int kYieldsPerCycle = kRows * kYieldsAfterLampGroup + kTextLength * kYieldsAfterTextChar;
+constexpr int kYieldsPerBlanking =
+    kBlankingHoldOffYields + kRows * kYieldsAfterBlankGroup + kTextLength * kYieldsAfterBlankChar;
+
+constexpr std::uint8_t kBlankLamp = 0x00;
+constexpr char kBlankChar = ' ';
+
+// The serial line: 57600 baud, 8 data bits, no parity, 1 stop bit. With its
+// start and stop bit a byte takes 10 bit times, so the line carries at most
+// 5760 bytes per second and a cycle needs at least 84 / 5760 s = 14.58 ms.
+constexpr int kBaudRate = 57600;
+constexpr int kBitsPerByte = 10;
+constexpr int kLineBytesPerSecond = kBaudRate / kBitsPerByte;
+
+// Bytes that may wait between the sender and the wire at any moment.
+constexpr int kOutputBufferBytes = 512;
+
+// What one cycle carries: the 64 lamp bytes in wire order (row-major, row 1
+// column 1 first) and the 20 text characters.
+struct Cycle {
+    std::array<std::uint8_t, kLampBytes> lamps{};
+    std::array<char, kTextLength> text{};
+
+    std::uint8_t lamp(int row, int column) const  // both 1..8
+    {
+        return lamps[static_cast<std::size_t>((row - 1) * kColumns + (column - 1))];
+    }
+    std::string_view textView() const { return {text.data(), text.size()}; }
+    bool operator==(const Cycle&) const = default;
+};
+
+// One write of the sender followed by its pause.
+struct Step {
+    std::vector<std::uint8_t> bytes;  // may be empty (the blanking hold-off)
+    int yieldsAfter = 0;
+    bool operator==(const Step&) const = default;
+};
+
+// The blanking sequence's content: all lamps 0, text all spaces.
+Cycle blankCycle();
+bool isBlanking(const Cycle& cycle);
+
+// The 84 bytes of a cycle, in wire order.
+std::array<std::uint8_t, kCycleBytes> encode(const Cycle& cycle);
+// The inverse of encode(); bytes must hold exactly kCycleBytes.
+Cycle decode(std::span<const std::uint8_t> bytes);
+
+// The writes and pauses of one cycle (8 lamp groups, then 20 characters)
+// and of the blanking sequence (a hold-off, 8 groups, 20 spaces).
+std::vector<Step> cycleSteps(const Cycle& cycle);
+std::vector<Step> blankingSteps();
+
+}  // namespace lumora::wire
