@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace lumora::vbvis {
+
+// Sample rate every source delivers, in frames per second.
+inline constexpr int kSampleRate = 44100;
+// FFT length: the newest 1152 samples (26 ms), giving 38.28 Hz per bin.
+inline constexpr std::size_t kFftLength = 1152;
+// Spectrum values per channel: bins 0 .. kFftLength/2 - 1 (0 Hz up to just
+// below half the sample rate; the Nyquist bin is left out).
+inline constexpr std::size_t kSpectrumValues = kFftLength / 2;
+// VU window: the newest 1024 samples, 23.2 ms.
+inline constexpr std::size_t kVuLength = 1024;
+
+// Byte scale of the spectrum, logarithmic: value = 255 * (1 + dB / kSpanDb),
+// clamped to 0..255, where dB is the bin's magnitude relative to
+// kReferenceDb below the magnitude of a full-scale sine centred on a bin.
+// The reference sits 1.5 dB below full scale because a Hann window loses up
+// to 1.42 dB on a sine that falls between two bins; that way any full-scale
+// sine fills its bin. kSpanDb is the range shown: a bin kSpanDb below the
+// reference reads 0. Exact silence reads 0.
+inline constexpr double kReferenceDb = 1.5;
+inline constexpr double kSpanDb = 84.0;
+
+// Maps a bin's magnitude (of the Hann-windowed FFT of 16-bit samples) to 0..255.
+uint8_t byteFromMagnitude(double magnitude);
+
+// RMS of the samples in 16-bit units, rounded, at most 32767. Empty: 0.
+int16_t vuFromSamples(std::span<const int16_t> samples);
+
+// Writes the values as two uppercase hex digits each, value 0 first, into
+// text, never more than text.size() characters (a last odd character gets
+// the high digit of its value). Returns the number of characters written.
+std::size_t writeHex(std::span<const uint8_t> values, std::span<char> text);
+
+// Turns the newest kFftLength samples of one channel into kSpectrumValues
+// bytes. Owns one FFTW plan, made on construction; FFTW's planner is not
+// thread-safe, so construction takes a process-wide lock. compute() is
+// thread-safe and allocates nothing.
+class SpectrumAnalyzer {
+public:
+    SpectrumAnalyzer();
+    ~SpectrumAnalyzer();
+    SpectrumAnalyzer(const SpectrumAnalyzer &) = delete;
+    SpectrumAnalyzer &operator=(const SpectrumAnalyzer &) = delete;
+
+    // samples: the kFftLength newest samples, oldest first.
+    void compute(std::span<const int16_t, kFftLength> samples,
+                 std::span<uint8_t, kSpectrumValues> values) const;
+
+private:
+    void *m_plan = nullptr; // fftw_plan; kept opaque so this header needs no fftw3.h
+    std::array<double, kFftLength> m_window{};
+};
+
+} // namespace lumora::vbvis

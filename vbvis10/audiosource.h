@@ -1,0 +1,50 @@
+#pragma once
+
+#include "samplering.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+
+namespace lumora::vbvis {
+
+// Something that delivers 44100 Hz stereo 16-bit frames into a SampleRing
+// from a thread of its own. start() opens the source and starts that thread;
+// the destructor stops and joins it. Sources never print: start() returns
+// what went wrong, and trouble after a successful start shows as silence.
+class AudioSource {
+public:
+    virtual ~AudioSource() = default;
+    // Empty: attached. Otherwise one line saying why the source cannot be opened.
+    virtual std::optional<std::string> start() = 0;
+};
+
+// A source that makes its frames itself (a generated signal, a file) and so
+// must pace them to the sample rate. Its thread wakes every few
+// milliseconds and asks render() for exactly the frames that real time has
+// moved on by since the start, so the stream neither drifts nor bursts.
+class PacedSource : public AudioSource {
+public:
+    explicit PacedSource(SampleRing &ring) : m_ring(ring) {}
+    ~PacedSource() override;
+
+protected:
+    // Fills interleaved left/right frames (size is twice the frame count).
+    // Runs on the source's thread.
+    virtual void render(std::span<int16_t> interleaved) = 0;
+    // Starts the pacing thread; call at the end of a successful start().
+    void startPacing();
+    // Stops and joins the pacing thread; derived destructors call it first so
+    // that render() never runs on a half-destroyed object.
+    void stopPacing();
+
+private:
+    void run(std::stop_token stop);
+
+    SampleRing &m_ring;
+    std::jthread m_thread;
+};
+
+} // namespace lumora::vbvis

@@ -1,0 +1,112 @@
+#include "bridge.h"
+
+#include "demosource.h"
+#include "fifosource.h"
+#include "filesource.h"
+#include "pulsesource.h"
+
+#include <array>
+
+namespace lumora::vbvis {
+
+namespace {
+constexpr std::string_view kLogPrefix = "libVbVis10: ";
+}
+
+std::optional<SourceChoice> parseSourceChoice(std::string_view text)
+{
+    using Kind = SourceChoice::Kind;
+    if (text.empty() || text == "auto")
+        return SourceChoice{Kind::Auto, {}};
+    if (text == "pulse")
+        return SourceChoice{Kind::Pulse, {}};
+    if (text == "demo")
+        return SourceChoice{Kind::Demo, {}};
+    static constexpr std::array<std::pair<std::string_view, Kind>, 3> kWithArgument{{
+        {"pulse:", Kind::Pulse}, {"fifo:", Kind::Fifo}, {"file:", Kind::File}}};
+    for (const auto &[prefix, kind] : kWithArgument)
+        if (text.starts_with(prefix) && text.size() > prefix.size())
+            return SourceChoice{kind, std::string(text.substr(prefix.size()))};
+    return std::nullopt;
+}
+
+Bridge::Bridge() = default;
+
+Bridge::~Bridge()
+{
+    std::lock_guard lock(m_installMutex);
+    m_source.reset(); // stops the capture thread before the ring goes
+}
+
+std::unique_ptr<AudioSource> Bridge::makeSource(const SourceChoice &choice)
+{
+    switch (choice.kind) {
+    case SourceChoice::Kind::Pulse:
+        return std::make_unique<PulseSource>(m_ring, choice.argument);
+    case SourceChoice::Kind::Fifo:
+        return std::make_unique<FifoSource>(m_ring, choice.argument);
+    case SourceChoice::Kind::File:
+        return std::make_unique<FileSource>(m_ring, choice.argument);
+    case SourceChoice::Kind::Demo:
+    case SourceChoice::Kind::Auto:
+        break;
+    }
+    return std::make_unique<DemoSource>(m_ring);
+}
+
+bool Bridge::install(const char *choiceText, std::ostream &log)
+{
+    std::lock_guard lock(m_installMutex);
+    if (m_source)
+        return true;
+    const std::optional<SourceChoice> choice = parseSourceChoice(choiceText ? choiceText : "");
+    if (!choice) {
+        log << kLogPrefix << "LUMORA_SOURCE=" << choiceText
+            << " is not one of auto, pulse, pulse:NAME, fifo:PATH, file:PATH, demo\n";
+        return false;
+    }
+    if (choice->kind == SourceChoice::Kind::Auto) {
+        auto pulse = std::make_unique<PulseSource>(m_ring, std::string());
+        if (const auto error = pulse->start(); !error) {
+            m_source = std::move(pulse);
+            return true;
+        } else {
+            log << kLogPrefix << *error << "; playing the built-in demo signal instead\n";
+        }
+        pulse.reset();
+        m_ring.clear();
+        auto demo = std::make_unique<DemoSource>(m_ring);
+        demo->start();
+        m_source = std::move(demo);
+        return true;
+    }
+    auto source = makeSource(*choice);
+    if (const auto error = source->start()) {
+        log << kLogPrefix << *error << '\n';
+        return false;
+    }
+    m_source = std::move(source);
+    return true;
+}
+
+int16_t Bridge::vu(int32_t channel) const
+{
+    std::array<int16_t, kVuLength> samples;
+    if (!m_ring.readNewest(channel, samples))
+        return 0;
+    return vuFromSamples(samples);
+}
+
+int16_t Bridge::spectrum(int32_t channel, char *buffer, int32_t length) const
+{
+    if (buffer && length > 0) {
+        std::array<int16_t, kFftLength> samples;
+        std::array<uint8_t, kSpectrumValues> values{};
+        if (m_ring.readNewest(channel, samples))
+            m_analyzer.compute(samples, values);
+        writeHex(values, {buffer, static_cast<std::size_t>(length)});
+    }
+    return static_cast<int16_t>(kSpectrumValues);
+}
+
+} // namespace lumora::vbvis

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "audiosource.h"
+#include "demosignal.h"
+
+namespace lumora::vbvis {
+
+// Plays the built-in DemoSignal in real time on its own thread; never fails.
+class DemoSource final : public PacedSource {
+public:
+    explicit DemoSource(SampleRing &ring) : PacedSource(ring) {}
+    ~DemoSource() override { stopPacing(); }
+    std::optional<std::string> start() override
+    {
+        startPacing();
+        return std::nullopt;
+    }
+
+protected:
+    void render(std::span<int16_t> interleaved) override { m_signal.render(interleaved); }
+
+private:
+    DemoSignal m_signal;
+};
+
+} // namespace lumora::vbvis

@@ -1,0 +1,58 @@
+#include "samplering.h"
+
+#include <algorithm>
+
+namespace lumora::vbvis {
+
+SampleRing::SampleRing(std::size_t capacityFrames, std::chrono::milliseconds staleAfter)
+    : m_capacity(std::max<std::size_t>(capacityFrames, 1)), m_staleAfter(staleAfter),
+      m_frames(m_capacity * 2, 0)
+{
+}
+
+void SampleRing::write(std::span<const int16_t> interleaved)
+{
+    std::size_t frames = interleaved.size() / 2;
+    if (frames > m_capacity) {
+        interleaved = interleaved.subspan((frames - m_capacity) * 2);
+        frames = m_capacity;
+    }
+    std::lock_guard lock(m_mutex);
+    std::size_t done = 0;
+    while (done < frames) {
+        const std::size_t run = std::min(frames - done, m_capacity - m_next);
+        std::copy_n(interleaved.begin() + static_cast<std::ptrdiff_t>(done * 2), run * 2,
+                    m_frames.begin() + static_cast<std::ptrdiff_t>(m_next * 2));
+        done += run;
+        m_next = (m_next + run) % m_capacity;
+    }
+    m_filled = std::min(m_capacity, m_filled + frames);
+    m_lastWrite = Clock::now();
+}
+
+void SampleRing::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_filled = 0;
+}
+
+bool SampleRing::readNewest(int channel, std::span<int16_t> out) const
+{
+    std::fill(out.begin(), out.end(), int16_t{0});
+    const std::size_t lane = channel == 0 ? 0 : 1;
+    std::lock_guard lock(m_mutex);
+    if (m_filled == 0 || Clock::now() - m_lastWrite > m_staleAfter)
+        return false;
+    const std::size_t count = std::min({out.size(), m_filled, m_capacity});
+    // The newest frame sits just before m_next; copy the last `count` frames
+    // into the tail of `out` so that the newest sample is out.back().
+    std::size_t frame = (m_next + m_capacity - count) % m_capacity;
+    int16_t *dest = out.data() + (out.size() - count);
+    for (std::size_t i = 0; i < count; ++i) {
+        dest[i] = m_frames[frame * 2 + lane];
+        frame = frame + 1 == m_capacity ? 0 : frame + 1;
+    }
+    return true;
+}
+
+} // namespace lumora::vbvis
