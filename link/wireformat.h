@@ -85,6 +85,12 @@ struct Cycle {
     bool operator==(const Cycle&) const = default;
 };
 
+// Whether lamp 1..8 of a group is lit by its lamp byte: bit lamp - 1.
+constexpr bool lampLit(std::uint8_t lampByte, int lamp)
+{
+    return ((lampByte >> (lamp - 1)) & 1U) != 0;
+}
+
 // One write of the sender followed by its pause.
 struct Step {
     std::vector<std::uint8_t> bytes;  // may be empty (the blanking hold-off)

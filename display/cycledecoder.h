@@ -1,0 +1,107 @@
+// Turns the byte stream on the serial line back into cycles.
+//
+// The stream has no synchronisation byte, so the decoder does what a
+// display's firmware can do: it counts. Every 84 bytes make a cycle (64
+// lamp bytes, then 20 characters). A silence on the line longer than the
+// silence threshold ends whatever was counted so far: a partial cycle is
+// dropped (a resynchronisation) and the next byte starts a new count.
+//
+// The threshold. The sender paces itself in passes of its event pump
+// ("yields"), not in time, so every pause scales with the sending machine:
+// one pass takes roughly 1 to 20 us, which makes
+//
+//   the pause after a lamp group   250 yields     0.25 ..   5 ms
+//   the pause after a character    500 yields     0.5  ..  10 ms
+//   the pauses inside a blanking  2000 yields     2    ..  40 ms
+//   the hold-off before blanking  5000 yields     5    .. 100 ms
+//
+// and the gap from the end of one cycle to the start of the next is the
+// pause after the last character plus the sender's own work, so barely
+// longer than a pause inside the cycle. No fixed threshold is longer than
+// every pause inside a cycle on a slow sender and shorter than the hold-off
+// on a fast one. The ratios, however, are the same on every machine, so by
+// default the threshold is learned: six times the longest pause seen inside
+// the recent ordinary cycles, which lands between the blanking's inner
+// pauses (4x a character pause) and the hold-off (10x). A learned value is
+// kept within [kSilenceFloor, kSilenceCeiling]; until the first cycle is
+// complete kInitialSilence applies. A fixed threshold can be given instead.
+//
+// A silence that falls on a cycle boundary (nothing counted yet) is not a
+// resynchronisation: nothing is dropped.
+//
+// Plain C++, single thread: whoever owns the decoder feeds it.
+#pragma once
+
+#include "wireformat.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace lumora::display {
+
+// Arrival time of bytes on a monotonic clock; only differences matter.
+using Nanoseconds = std::chrono::nanoseconds;
+
+constexpr Nanoseconds kInitialSilence = std::chrono::milliseconds(50);
+// Scheduling jitter of a reader on a busy machine reaches a few ms; below
+// this floor it would split cycles.
+constexpr Nanoseconds kSilenceFloor = std::chrono::milliseconds(10);
+constexpr Nanoseconds kSilenceCeiling = std::chrono::milliseconds(500);
+constexpr int kSilenceFactor = 6;
+// Ordinary cycles over which the longest inner pause is remembered.
+constexpr int kLearningCycles = 16;
+
+struct DecodedEvent {
+    enum class Kind { Cycle, Blanking, Resync };
+    Kind kind = Kind::Cycle;
+    // Cycle, Blanking: 1, 2, ... over both kinds. Resync: the number the
+    // next cycle will carry.
+    std::uint64_t sequence = 0;
+    wire::Cycle cycle;          // Cycle and Blanking only
+    int droppedBytes = 0;       // Resync only: 1..83
+    Nanoseconds arrival{};      // of the byte that completed the cycle / ended the silence
+};
+
+struct DecoderCounts {
+    std::uint64_t cycles = 0;     // ordinary cycles, blanking sequences not included
+    std::uint64_t blankings = 0;
+    std::uint64_t resyncs = 0;    // partial cycles dropped after a silence
+    std::uint64_t bytes = 0;      // every byte fed
+};
+
+class CycleDecoder {
+public:
+    // fixedSilence: a threshold to use as it is; none learns one (see above).
+    explicit CycleDecoder(std::optional<Nanoseconds> fixedSilence = std::nullopt);
+
+    // Bytes that arrived together at `arrival`. Arrival times must not go
+    // backwards. Appends what they complete to `events`, in stream order.
+    void feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival,
+              std::vector<DecodedEvent>& events);
+
+    const DecoderCounts& counts() const { return m_counts; }
+    // Bytes of the cycle being counted, 0..83.
+    int pendingBytes() const { return m_pending; }
+    Nanoseconds silenceThreshold() const;
+    bool learnsSilence() const { return !m_fixedSilence.has_value(); }
+
+private:
+    void completeCycle(Nanoseconds arrival, std::vector<DecodedEvent>& events);
+
+    std::optional<Nanoseconds> m_fixedSilence;
+    std::array<std::uint8_t, wire::kCycleBytes> m_bytes{};
+    int m_pending = 0;
+    std::optional<Nanoseconds> m_lastArrival;
+    Nanoseconds m_longestPauseInCycle{};
+    // Longest inner pause of the last kLearningCycles ordinary cycles.
+    std::array<Nanoseconds, kLearningCycles> m_recentPauses{};
+    std::uint64_t m_learnedCycles = 0;
+    std::uint64_t m_sequence = 0;
+    DecoderCounts m_counts;
+};
+
+}  // namespace lumora::display

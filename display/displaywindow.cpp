@@ -1,0 +1,174 @@
+#include "displaywindow.h"
+
+#include "displaylayout.h"
+
+#include <QPainter>
+#include <QRadialGradient>
+
+#include <cmath>
+
+namespace lumora::display {
+
+namespace {
+
+const QColor kBackground(10, 11, 14);
+const QColor kLabel(150, 156, 170);
+const QColor kTextLit(255, 176, 0);
+const QColor kTextCell(32, 22, 6);
+
+const char* const kColumnNames[wire::kColumns] = {"L now", "L -1", "L -2", "L -3",
+                                                  "R -3",  "R -2", "R -1", "R now"};
+
+QRectF toQt(const RectF& rect)
+{
+    return {rect.x, rect.y, rect.width, rect.height};
+}
+
+void paintLamp(QPainter& painter, QPointF centre, double diameter, double pitch, QColor colour,
+               bool lit)
+{
+    const double radius = diameter / 2;
+    if (!lit) {
+        QColor off = colour;
+        off.setHsv(colour.hue(), colour.saturation() / 2, 38);
+        painter.setPen(QPen(QColor(0, 0, 0), 1));
+        painter.setBrush(off);
+        painter.drawEllipse(centre, radius, radius);
+        return;
+    }
+    // The glow reaches no further than the gap to the next lamp, so a dark
+    // neighbour stays dark.
+    QRadialGradient glow(centre, pitch * 0.72);
+    QColor halo = colour;
+    halo.setAlpha(120);
+    glow.setColorAt(0, halo);
+    glow.setColorAt(radius / (pitch * 0.72), halo);
+    halo.setAlpha(0);
+    glow.setColorAt(1, halo);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(glow);
+    painter.drawEllipse(centre, pitch * 0.72, pitch * 0.72);
+
+    QRadialGradient body(centre, radius, centre - QPointF(radius * 0.3, radius * 0.3));
+    body.setColorAt(0, colour.lighter(170));
+    body.setColorAt(0.55, colour);
+    body.setColorAt(1, colour.darker(130));
+    painter.setBrush(body);
+    painter.drawEllipse(centre, radius, radius);
+}
+
+QString printable(char c)
+{
+    const auto code = static_cast<unsigned char>(c);
+    if (code >= 0x20 && code < 0x7f)
+        return QString(QChar(code));
+    return QStringLiteral("\u00b7");  // a byte the text line cannot show
+}
+
+}  // namespace
+
+QColor lampColour(int lamp)
+{
+    if (lamp >= 8)
+        return {255, 48, 40};
+    if (lamp >= 6)
+        return {255, 190, 0};
+    return {40, 255, 90};
+}
+
+DisplayWindow::DisplayWindow(QWidget* parent)
+    : QWidget(parent)
+{
+    setWindowTitle(QStringLiteral("lumora-display"));
+    setMinimumSize(DisplayLayout::kMinimumWidth, DisplayLayout::kMinimumHeight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_cycle = wire::blankCycle();
+}
+
+QSize DisplayWindow::sizeHint() const
+{
+    return {DisplayLayout::kDefaultWidth, DisplayLayout::kDefaultHeight};
+}
+
+void DisplayWindow::showCycle(const wire::Cycle& cycle)
+{
+    m_cycle = cycle;
+    update();
+}
+
+void DisplayWindow::showStatus(const DisplayStatus& status)
+{
+    m_status = status;
+    update(toQt(DisplayLayout(width(), height()).status()).toAlignedRect());
+}
+
+void DisplayWindow::paintEvent(QPaintEvent*)
+{
+    const DisplayLayout layout(width(), height());
+    QPainter painter(this);
+    painter.fillRect(rect(), kBackground);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    QFont textFont(QStringLiteral("DejaVu Sans Mono"));
+    textFont.setStyleHint(QFont::Monospace);
+    textFont.setBold(true);
+    textFont.setPixelSize(static_cast<int>(layout.textCell(0).height * 0.72));
+    painter.setFont(textFont);
+    for (int i = 0; i < wire::kTextLength; ++i) {
+        const QRectF cell = toQt(layout.textCell(i));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(kTextCell);
+        painter.drawRoundedRect(cell, 3, 3);
+        painter.setPen(kTextLit);
+        painter.drawText(cell, Qt::AlignCenter, printable(m_cycle.text[static_cast<std::size_t>(i)]));
+    }
+
+    QFont labelFont = font();
+    labelFont.setPixelSize(12);
+    painter.setFont(labelFont);
+    painter.setPen(kLabel);
+    for (int column = 1; column <= wire::kColumns; ++column)
+        painter.drawText(toQt(layout.columnHeader(column)), Qt::AlignCenter,
+                         QString::fromLatin1(kColumnNames[column - 1]));
+    for (int row = 1; row <= wire::kRows; ++row)
+        painter.drawText(toQt(layout.rowLabel(row)), Qt::AlignVCenter | Qt::AlignRight,
+                         QStringLiteral("band %1").arg(row - 1));
+
+    for (int row = 1; row <= wire::kRows; ++row) {
+        for (int column = 1; column <= wire::kColumns; ++column) {
+            const std::uint8_t lampByte = m_cycle.lamp(row, column);
+            for (int lamp = 1; lamp <= 8; ++lamp) {
+                const PointF centre = layout.lampCentre(row, column, lamp);
+                paintLamp(painter, {centre.x, centre.y}, layout.lampDiameter(), layout.pitch(),
+                          lampColour(lamp), wire::lampLit(lampByte, lamp));
+            }
+        }
+    }
+
+    const DisplayStatus& s = m_status;
+    const QString threshold =
+        QStringLiteral("%1 ms%2")
+            .arg(std::chrono::duration<double, std::milli>(s.silenceThreshold).count(), 0, 'f', 1)
+            .arg(s.silenceLearned ? QStringLiteral(" (learned)") : QString());
+    const QString counters =
+        QStringLiteral("cycles %1    blankings %2    resyncs %3    bytes %4    "
+                       "%5 cycles/s    %6 bytes/s")
+            .arg(s.counts.cycles)
+            .arg(s.counts.blankings)
+            .arg(s.counts.resyncs)
+            .arg(s.counts.bytes)
+            .arg(s.cyclesPerSecond, 0, 'f', 1)
+            .arg(s.bytesPerSecond, 0, 'f', 0);
+    const QString line2 = QStringLiteral("%1    silence threshold %2    counting %3/84    "
+                                         "lamp 1 left, lamp 8 right%4")
+                              .arg(s.source, threshold)
+                              .arg(s.pendingBytes)
+                              .arg(s.state.isEmpty() ? QString() : QStringLiteral("    ") + s.state);
+    labelFont.setPixelSize(13);
+    painter.setFont(labelFont);
+    painter.setPen(kLabel);
+    painter.drawText(toQt(layout.status()), Qt::AlignLeft | Qt::AlignVCenter,
+                     counters + QLatin1Char('\n') + line2);
+}
+
+}  // namespace lumora::display

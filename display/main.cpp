@@ -1,0 +1,132 @@
+// lumora-display: the light display on screen. Parses the command line,
+// picks the source, and runs a Session with or without a window.
+#include "displaywindow.h"
+#include "options.h"
+#include "ptysource.h"
+#include "recording.h"
+#include "replaysource.h"
+#include "serialsource.h"
+#include "session.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace lumora::display;
+
+int g_signalWrite = -1;
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(g_signalWrite, &byte, 1);
+}
+
+// SIGINT and SIGTERM end the program through the event loop, so that the
+// summary is printed and the link is removed.
+bool routeSignals(std::function<void()> onStop, QObject* parent)
+{
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return false;
+    g_signalWrite = pair[0];
+    auto* notifier = new QSocketNotifier(pair[1], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [fd = pair[1], onStop] {
+        char byte;
+        [[maybe_unused]] auto got = ::read(fd, &byte, 1);
+        onStop();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "lumora-display: %s\n", message.c_str());
+    return 1;
+}
+
+std::unique_ptr<ByteSource> openSource(const Options& options, std::string& error)
+{
+    if (!options.replay.empty()) {
+        std::ifstream in(options.replay);
+        if (!in) {
+            error = "cannot read " + options.replay;
+            return nullptr;
+        }
+        auto chunks = parseRecording(in, error);
+        if (!chunks) {
+            error = options.replay + ": " + error;
+            return nullptr;
+        }
+        return std::make_unique<ReplaySource>(options.replay, std::move(*chunks), options.fast);
+    }
+    if (!options.port.empty())
+        return std::make_unique<SerialSource>(QString::fromStdString(options.port));
+    auto pty = PtySource::create(options.link, error);
+    if (!pty)
+        return nullptr;
+    std::printf("lumora-display: listening on %s\n", pty->slavePath().c_str());
+    std::fflush(stdout);
+    return pty;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    bool headless = false;
+    for (int i = 1; i < argc; ++i)
+        headless = headless || std::strcmp(argv[i], "--headless") == 0;
+    // The QApplication takes Qt's own arguments (-platform, ...) out of argv.
+    std::unique_ptr<QCoreApplication> app;
+    if (headless)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string error;
+    const auto options = parseOptions(arguments, error);
+    if (!options)
+        return fail(error);
+    if (options->help) {
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    }
+
+    auto source = openSource(*options, error);
+    if (!source)
+        return fail(error);
+
+    std::unique_ptr<DisplayWindow> window;
+    if (!headless)
+        window = std::make_unique<DisplayWindow>();
+    Session session(*options, std::move(source), window.get());
+    if (!options->record.empty() && !session.openRecording(options->record, error))
+        return fail(error);
+    if (!routeSignals([&session] { session.stop(0); }, &session))
+        return fail(std::string("socketpair: ") + std::strerror(errno));
+
+    session.start();
+    if (window)
+        window->show();
+    const int status = app->exec();
+    session.stop(status);
+    return status;
+}

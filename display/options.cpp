@@ -1,0 +1,158 @@
+#include "options.h"
+
+#include "cycledecoder.h"
+
+#include <charconv>
+
+namespace lumora::display {
+
+namespace {
+
+template <typename Number>
+bool parseNumber(const std::string& text, Number minimum, Number& value)
+{
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc{} && end == text.data() + text.size() && value >= minimum;
+}
+
+}  // namespace
+
+std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error)
+{
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= arguments.size()) {
+                error = argument + " needs a value";
+                return std::nullopt;
+            }
+            return arguments[++i];
+        };
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--headless") {
+            options.headless = true;
+        } else if (argument == "--print-cycles") {
+            options.printCycles = true;
+        } else if (argument == "--fast") {
+            options.fast = true;
+        } else if (argument == "--port" || argument == "--link" || argument == "--record" ||
+                   argument == "--replay") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            if (text->empty()) {
+                error = argument + " needs a non-empty value";
+                return std::nullopt;
+            }
+            (argument == "--port"     ? options.port
+             : argument == "--link"   ? options.link
+             : argument == "--record" ? options.record
+                                      : options.replay) = *text;
+        } else if (argument == "--silence-ms") {
+            const auto text = value();
+            int ms = 0;
+            if (!text)
+                return std::nullopt;
+            if (!parseNumber(*text, 1, ms)) {
+                error = "--silence-ms needs a whole number of milliseconds, at least 1";
+                return std::nullopt;
+            }
+            options.silenceMs = ms;
+        } else if (argument == "--quit-after-blankings") {
+            const auto text = value();
+            std::uint64_t count = 0;
+            if (!text)
+                return std::nullopt;
+            if (!parseNumber<std::uint64_t>(*text, 1, count)) {
+                error = "--quit-after-blankings needs a whole number, at least 1";
+                return std::nullopt;
+            }
+            options.quitAfterBlankings = count;
+        } else {
+            error = "unknown argument '" + argument + "' (try --help)";
+            return std::nullopt;
+        }
+    }
+    if (!options.port.empty() && !options.replay.empty()) {
+        error = "--port and --replay exclude each other";
+        return std::nullopt;
+    }
+    if (!options.link.empty() && (!options.port.empty() || !options.replay.empty())) {
+        error = "--link names the pseudo-terminal; it makes no sense with --port or --replay";
+        return std::nullopt;
+    }
+    if (options.fast && options.replay.empty()) {
+        error = "--fast only applies to --replay";
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::string helpText()
+{
+    using std::chrono::milliseconds;
+    auto ms = [](Nanoseconds value) {
+        return std::to_string(std::chrono::duration_cast<milliseconds>(value).count());
+    };
+    return R"(Usage: lumora-display [options]
+
+Plays the Lumora light display on screen: reads the byte stream that Lumora
+sends to its serial port and shows the 8 x 8 lamp groups and the text line.
+
+Input (one of):
+  (default)               Create a pseudo-terminal and read it. Its path is
+                          printed as the first line on standard output:
+                            lumora-display: listening on /dev/pts/N
+                          Point Lumora at it (LUMORA_PORT=/dev/pts/N).
+  --link PATH             Also keep a symbolic link PATH to the
+                          pseudo-terminal, removed again on exit.
+  --port DEVICE           Read a real serial port (57600 baud, 8N1).
+  --replay FILE           Play a recording made with --record, with its
+                          recorded timing.
+  --fast                  With --replay: do not wait, send everything at once
+                          (the recorded times still decide the decoding).
+
+Decoding:
+  --silence-ms N          A silence longer than N ms starts a new cycle; a
+                          partial cycle is then dropped (a resync). Without
+                          it the threshold is learned: )" +
+           std::to_string(kSilenceFactor) + R"( times the longest pause
+                          inside recent cycles, kept within )" +
+           ms(kSilenceFloor) + "..." + ms(kSilenceCeiling) + R"( ms
+                          ()" + ms(kInitialSilence) + R"( ms until the first cycle is complete).
+                          Pauses are counted in the sender's event-loop
+                          passes, so their length depends on its machine.
+
+Output:
+  --record FILE           Write every byte read, with its arrival time. The
+                          file is text, one line per read:
+                            # lumora-display recording 1
+                            <microseconds since start> <bytes in lowercase hex>
+                          e.g. "1843 000103070f" ('#' lines are comments).
+  --headless              No window. Ends on SIGINT/SIGTERM, at the end of a
+                          replay or when the input fails.
+  --print-cycles          One line per decoded cycle on standard output:
+                            C <seq> <168 hex digits: the 84 bytes>  a cycle
+                            B <seq> <168 hex digits>  a blanking sequence
+                            R <seq>  a partial cycle dropped at a resync;
+                                     <seq> is the number the next cycle gets
+                          <seq> counts cycles and blankings together from 1.
+  --quit-after-blankings N  Exit after the Nth blanking sequence.
+  --help                  This text.
+
+On exit a summary goes to standard output:
+  cycles: N        ordinary cycles (84 bytes, not a blanking sequence)
+  blankings: N     blanking sequences (64 zero bytes, 20 spaces)
+  resyncs: N       partial cycles dropped after a silence
+  bytes: N         bytes read
+The exit status is 0, or 1 when the input failed or an argument was wrong.
+
+The window: band 0 is the top row. Each row shows eight groups of eight
+lamps: left now, left -1, left -2, left -3, right -3, right -2, right -1,
+right now; in a group lamp 1 (bit 0, level 1) is on the left.
+)";
+}
+
+}  // namespace lumora::display
