@@ -1,0 +1,401 @@
+#include "serialline.h"
+
+#include "wireformat.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace lumora {
+
+namespace {
+
+// Unix98 pseudo-terminal slaves (/dev/pts/N) have the major numbers 136..143.
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+
+// Sleep between two passes of a wait that found no room, so that a stalled
+// line costs next to no processor time. One millisecond is about six bytes
+// at the line rate: short enough to keep the line busy.
+constexpr auto kWaitPassSleep = std::chrono::milliseconds(1);
+
+// Period of the pty line's pacing timer; each tick hands over the bytes whose
+// time on the line has come.
+constexpr int kLineTickMs = 1;
+
+constexpr std::int64_t kMicrosPerSecond = 1'000'000;
+
+std::string text(const QString& s)
+{
+    return s.toStdString();
+}
+
+bool isPtySlave(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned m = major(st.st_rdev);
+    return m >= kPtySlaveMajorFirst && m <= kPtySlaveMajorLast;
+}
+
+}  // namespace
+
+SerialLine::SerialLine(Yield yield, QObject* parent)
+    : QObject(parent),
+      m_yield(std::move(yield)),
+      m_port(new QSerialPort(this)),
+      m_lineTimer(new QTimer(this))
+{
+    m_lineTimer->setTimerType(Qt::PreciseTimer);
+    m_lineTimer->setInterval(kLineTickMs);
+    connect(m_lineTimer, &QTimer::timeout, this, &SerialLine::pump);
+    connect(m_port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { onPortError(error); });
+}
+
+SerialLine::~SerialLine()
+{
+    if (m_port->isOpen())
+        shutDown();
+}
+
+QString SerialLine::deviceForPort(int portNumber)
+{
+    if (portNumber < 1)
+        return {};
+    if (portNumber == 1) {
+        const QString configured = qEnvironmentVariable("LUMORA_PORT");
+        if (!configured.isEmpty())
+            return configured;
+    }
+    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+}
+
+void SerialLine::setCommPort(int portNumber)
+{
+    m_portNumber = portNumber;
+}
+
+QString SerialLine::device() const
+{
+    return deviceForPort(m_portNumber);
+}
+
+bool SerialLine::isOpen() const
+{
+    return m_port->isOpen();
+}
+
+void SerialLine::setStallLimit(std::chrono::milliseconds limit)
+{
+    m_stallLimit = limit;
+}
+
+void SerialLine::open()
+{
+    if (m_port->isOpen())
+        throw Failure(FailureNumber::PortNotOpen, text(m_device) + ": port already open");
+    const QString configured = device();
+    if (configured.isEmpty())
+        throw Failure(FailureNumber::PortNotOpen,
+                      "port number " + std::to_string(m_portNumber) + " names no device");
+
+    // Open the device behind any symlink, so that its lock file is the same
+    // whichever name another program used.
+    const QString canonical = QFileInfo(configured).canonicalFilePath();
+    const QString path = canonical.isEmpty() ? configured : canonical;
+    m_device = path == configured ? configured : configured + " (" + path + ")";
+
+    m_port->setPortName(path);
+    m_port->setBaudRate(wire::kBaudRate);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_failure.reset();
+    if (!m_port->open(QIODevice::WriteOnly)) {
+        m_failure.reset();
+        throwOpenFailure();
+    }
+    m_failure.reset();
+
+    // QSerialPort's lock file and TIOCEXCL do not stop root, nor a program
+    // that opened the device under another name; flock() does.
+    if (::flock(m_port->handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        m_port->close();
+        throw Failure(FailureNumber::PortNotOpen, text(m_device) + ": " + std::strerror(EBUSY) +
+                                                      " (held by another program)");
+    }
+
+    m_isPty = isPtySlave(m_port->handle());
+    m_lineQueue.clear();
+    m_lineBytes = 0;
+    m_lineStart = Clock::now();
+    m_lineBlocked = false;
+}
+
+void SerialLine::throwOpenFailure()
+{
+    const std::string where = text(m_device) + ": ";
+    switch (m_port->error()) {
+    case QSerialPort::DeviceNotFoundError:
+        throw Failure(FailureNumber::PortNotOpen, where + std::strerror(ENOENT));
+    case QSerialPort::PermissionError: {
+        // QSerialPort reports both a denied open() and a lock held by
+        // another program as a permission error; the device's access bits
+        // tell them apart.
+        const QByteArray local = m_port->portName().toLocal8Bit();
+        if (::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
+            throw Failure(FailureNumber::PortNotOpen,
+                          where + std::strerror(EACCES) +
+                              ". Add your user to the dialout group "
+                              "(sudo usermod -aG dialout $USER), then log out and in again.");
+        throw Failure(FailureNumber::PortNotOpen,
+                      where + std::strerror(EBUSY) + " (held by another program)");
+    }
+    default:
+        throw Failure(FailureNumber::PortNotOpen, where + text(m_port->errorString()));
+    }
+}
+
+void SerialLine::write(std::span<const std::uint8_t> bytes)
+{
+    throwIfFailed();
+    if (!m_port->isOpen())
+        throw Failure(FailureNumber::PortNotOpen, text(device()) + ": port not open");
+    checkHangup();
+    throwIfFailed();
+
+    m_lastProgress = Clock::now();
+    while (!bytes.empty()) {
+        const int room = wire::kOutputBufferBytes - outstanding();
+        if (room > 0) {
+            const auto n = std::min(bytes.size(), static_cast<std::size_t>(room));
+            enqueue(bytes.first(n));
+            bytes = bytes.subspan(n);
+            throwIfFailed();
+            m_lastOutstanding = outstanding();
+        } else {
+            waitOnce();
+        }
+    }
+}
+
+void SerialLine::enqueue(std::span<const std::uint8_t> bytes)
+{
+    if (m_isPty && m_lineQueue.empty()) {
+        // A line that has carried everything it was given starts afresh:
+        // idle time is not credit for a burst.
+        const auto now = Clock::now();
+        const auto lineFree =
+            m_lineStart +
+            std::chrono::microseconds(m_lineBytes * kMicrosPerSecond / wire::kLineBytesPerSecond);
+        if (lineFree <= now) {
+            m_lineStart = now;
+            m_lineBytes = 0;
+        }
+    }
+    m_lineQueue.insert(m_lineQueue.end(), bytes.begin(), bytes.end());
+    pump();
+}
+
+// Hands the descriptor what it may take now: on a pty the queued bytes whose
+// time on the line has come, on a real port all that the driver accepts.
+// Never throws (it runs from the pacing timer); a failure is remembered.
+void SerialLine::pump()
+{
+    if (!m_port->isOpen() || m_failure || m_lineQueue.empty()) {
+        m_lineTimer->stop();
+        return;
+    }
+    std::size_t n = m_lineQueue.size();
+    if (m_isPty) {
+        const auto now = Clock::now();
+        if (m_lineBlocked) {
+            // The reader took nothing last time; the line resumes now.
+            m_lineStart = now;
+            m_lineBytes = 0;
+            m_lineBlocked = false;
+        }
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - m_lineStart).count();
+        // Byte k may go at k / 5760 s: bytes 0..floor(elapsed * 5760) are due.
+        const std::int64_t due =
+            elapsed * wire::kLineBytesPerSecond / kMicrosPerSecond + 1 - m_lineBytes;
+        n = static_cast<std::size_t>(std::clamp<std::int64_t>(due, 0, static_cast<std::int64_t>(n)));
+    }
+    if (n > 0) {
+        std::array<std::uint8_t, wire::kOutputBufferBytes> chunk{};
+        std::copy_n(m_lineQueue.begin(), n, chunk.begin());
+        ssize_t written = ::write(m_port->handle(), chunk.data(), n);
+        if (written < 0) {
+            if (errno != EAGAIN && errno != EINTR) {
+                remember(writeFailure(errno));
+                return;
+            }
+            written = 0;
+        }
+        m_lineQueue.erase(m_lineQueue.begin(), m_lineQueue.begin() + written);
+        m_lineBytes += written;
+        if (static_cast<std::size_t>(written) < n)
+            m_lineBlocked = true;  // the reader is not keeping up
+    }
+    if (m_lineQueue.empty())
+        m_lineTimer->stop();
+    else if (!m_lineTimer->isActive())
+        m_lineTimer->start();
+}
+
+Failure SerialLine::writeFailure(int errnoValue) const
+{
+    const std::string reason = text(m_device) + ": " + std::strerror(errnoValue);
+    switch (errnoValue) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case EPIPE:
+        return Failure(FailureNumber::PortGone, reason);
+    default:
+        return Failure(FailureNumber::PortWriteFailed, reason);
+    }
+}
+
+// One pass of a wait for the line to take bytes: services events, then
+// sleeps briefly if nothing moved. Throws when the port failed or the line
+// took nothing for the stall limit.
+void SerialLine::waitOnce()
+{
+    pump();
+    if (m_yield)
+        m_yield();
+    checkHangup();
+    throwIfFailed();
+    pump();
+
+    const int waiting = outstanding();
+    if (waiting < m_lastOutstanding) {
+        m_lastProgress = Clock::now();
+    } else {
+        if (Clock::now() - m_lastProgress > m_stallLimit) {
+            remember(Failure(FailureNumber::PortWriteFailed,
+                             text(m_device) + ": the device has taken no byte for " +
+                                 std::to_string(m_stallLimit.count()) + " ms (" +
+                                 std::to_string(waiting) + " bytes waiting)"));
+            throwIfFailed();
+        }
+        std::this_thread::sleep_for(kWaitPassSleep);
+    }
+    m_lastOutstanding = waiting;
+}
+
+int SerialLine::driverQueue() const
+{
+    if (m_isPty || !m_port->isOpen())
+        return 0;  // a pty's queue is its reader's input, not a line
+    int queued = 0;
+    if (::ioctl(m_port->handle(), TIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+}
+
+int SerialLine::outstanding() const
+{
+    if (!m_port->isOpen())
+        return 0;
+    return static_cast<int>(m_lineQueue.size()) + static_cast<int>(m_port->bytesToWrite()) +
+           driverQueue();
+}
+
+// A pulled USB adapter or a pty whose other end closed shows as a hang-up
+// on the descriptor, even before a write has failed.
+void SerialLine::checkHangup()
+{
+    if (m_failure || !m_port->isOpen())
+        return;
+    pollfd p{m_port->handle(), POLLOUT, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        remember(Failure(FailureNumber::PortGone,
+                         text(m_device) + ": hung up (device removed or other end closed)"));
+}
+
+void SerialLine::onPortError(int error)
+{
+    if (error == QSerialPort::NoError || !m_port->isOpen())
+        return;
+    const std::string reason = text(m_device) + ": " + text(m_port->errorString());
+    remember(Failure(error == QSerialPort::ResourceError ? FailureNumber::PortGone
+                                                         : FailureNumber::PortWriteFailed,
+                     reason));
+}
+
+// Keeps the first failure and stops all further traffic, so a dead device is
+// not retried on every pass of the event pump. Never throws: this may run
+// inside a slot.
+void SerialLine::remember(Failure failure)
+{
+    if (!m_failure)
+        m_failure.emplace(std::move(failure));
+    m_lineQueue.clear();
+    m_lineTimer->stop();
+    if (m_port->isOpen() && m_port->bytesToWrite() > 0)
+        m_port->clear(QSerialPort::Output);
+}
+
+void SerialLine::throwIfFailed()
+{
+    if (!m_failure)
+        return;
+    Failure failure = *m_failure;
+    m_failure.reset();
+    shutDown();
+    throw failure;
+}
+
+void SerialLine::close()
+{
+    throwIfFailed();
+    if (!m_port->isOpen())
+        return;
+    try {
+        m_lastOutstanding = outstanding();
+        m_lastProgress = Clock::now();
+        while (outstanding() > 0)
+            waitOnce();
+        checkHangup();
+        throwIfFailed();
+    } catch (...) {
+        shutDown();
+        throw;
+    }
+    shutDown();
+}
+
+// Closes the port at once; what has not reached the wire is dropped, so that
+// closing a stalled or dead device cannot block.
+void SerialLine::shutDown()
+{
+    m_lineTimer->stop();
+    m_lineQueue.clear();
+    if (m_port->isOpen()) {
+        if (driverQueue() > 0 || m_port->bytesToWrite() > 0)
+            m_port->clear(QSerialPort::Output);
+        m_port->close();
+    }
+}
+
+}  // namespace lumora

@@ -1,0 +1,110 @@
+// The serial line to the light display: the form's MSComm1 control.
+//
+// Opens the port at 57600 baud, 8 data bits, no parity, 1 stop bit, no flow
+// control, for exclusive use and for writing only; DTR and RTS stay as the
+// driver leaves them. Every byte goes out as its value, untranslated.
+//
+// QSerialPort opens, configures, locks and closes the port; the bytes go to
+// its descriptor directly, in non-blocking writes, because QSerialPort
+// takes a full driver buffer (EAGAIN) for a failed device.
+//
+// At most kOutputBufferBytes (512) bytes ever wait between the program and
+// the wire: this class's queue plus the driver's (TIOCOUTQ). A write that
+// finds no room waits for it, calling the Yield between 1 ms sleeps so the
+// window stays alive and a stalled line costs no processor time.
+//
+// A pseudo-terminal has no line of its own, so there this class plays the
+// line: it keeps the bytes in its queue and hands them to the pty no faster
+// than 5760 bytes per second, as a 57600-baud line with 10 bit times per
+// byte would deliver them. A pacing timer (1 ms) keeps the queue moving
+// while the caller yields.
+//
+// Runs on the window thread. Failures are thrown as lumora::Failure naming
+// the device; a failure the port reports by signal is remembered and thrown
+// from the next write() or close(). Owns its QSerialPort and the pacing timer.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "failure.h"
+
+class QSerialPort;
+class QTimer;
+
+namespace lumora {
+
+class SerialLine : public QObject {
+    Q_OBJECT
+public:
+    // One pass of the event pump; the streaming run passes
+    // QCoreApplication::processEvents.
+    using Yield = std::function<void()>;
+
+    explicit SerialLine(Yield yield, QObject* parent = nullptr);
+    ~SerialLine() override;
+
+    // Port number 1 is $LUMORA_PORT when set and non-empty, else /dev/ttyS0;
+    // port n > 1 is /dev/ttyS(n-1). Numbers below 1 name no device (empty).
+    static QString deviceForPort(int portNumber);
+    void setCommPort(int portNumber);  // default 1; takes effect at open()
+    QString device() const;
+
+    // PortOpen = true. Throws Failure(PortNotOpen) naming the device and the
+    // reason: absent, busy (held by another program), no permission.
+    void open();
+    // Output: each byte goes out as exactly its value, in order. Waits while
+    // the output buffer is full. Throws Failure(PortWriteFailed or PortGone).
+    void write(std::span<const std::uint8_t> bytes);
+    // PortOpen = false: waits until everything written has reached the wire,
+    // then closes. The port is closed even when this throws.
+    void close();
+    bool isOpen() const;
+    // Bytes written but not yet on the wire, 0..512.
+    int outstanding() const;
+
+    // How long a waiting write() or close() lets the line take no byte at
+    // all before it fails with PortWriteFailed. Default 10 s.
+    void setStallLimit(std::chrono::milliseconds limit);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void enqueue(std::span<const std::uint8_t> bytes);
+    void pump();
+    Failure writeFailure(int errnoValue) const;
+    void waitOnce();
+    int driverQueue() const;
+    void checkHangup();
+    void onPortError(int error);
+    void remember(Failure failure);
+    void throwIfFailed();
+    void shutDown();
+    [[noreturn]] void throwOpenFailure();
+
+    Yield m_yield;
+    int m_portNumber = 1;
+    QString m_device;
+    QSerialPort* m_port;
+    QTimer* m_lineTimer;
+    bool m_isPty = false;
+    std::deque<std::uint8_t> m_lineQueue;  // written, not yet handed to the descriptor
+    // The pty line's clock: byte k handed since m_lineStart may go at
+    // m_lineStart + k / 5760 s.
+    Clock::time_point m_lineStart;
+    std::int64_t m_lineBytes = 0;
+    bool m_lineBlocked = false;  // the pty took no more; restart the clock when it does
+    std::optional<Failure> m_failure;
+    std::chrono::milliseconds m_stallLimit{10000};
+    int m_lastOutstanding = 0;
+    Clock::time_point m_lastProgress;
+};
+
+}  // namespace lumora

@@ -1,0 +1,548 @@
+// SerialLine on real pseudo-terminal pairs: the test holds the master side
+// and plays the display; the line opens the slave through LUMORA_PORT.
+#include "serialline.h"
+#include "wireformat.h"
+
+#include <QCoreApplication>
+#include <QSerialPort>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace lumora {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A pseudo-terminal pair; the test reads the master as the display would.
+class Pty {
+public:
+    Pty()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            throw std::runtime_error(std::string("no pty: ") + std::strerror(errno));
+        m_slave = ::ptsname(m_master);
+    }
+    ~Pty() { closeMaster(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    const std::string& slave() const { return m_slave; }
+    int master() const { return m_master; }
+
+    // Everything the master can read now.
+    void drainInto(Bytes& received)
+    {
+        std::uint8_t buffer[4096];
+        while (m_master >= 0) {
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            received.insert(received.end(), buffer, buffer + n);
+        }
+    }
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
+};
+
+// Sets LUMORA_PORT for one test.
+class PortVariable {
+public:
+    explicit PortVariable(const std::optional<std::string>& value)
+    {
+        if (const char* old = std::getenv("LUMORA_PORT"))
+            m_old = old;
+        if (value)
+            ::setenv("LUMORA_PORT", value->c_str(), 1);
+        else
+            ::unsetenv("LUMORA_PORT");
+    }
+    ~PortVariable()
+    {
+        if (m_old)
+            ::setenv("LUMORA_PORT", m_old->c_str(), 1);
+        else
+            ::unsetenv("LUMORA_PORT");
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+// Thrown by a yield that has been waiting too long: a hang fails the test
+// instead of blocking it.
+struct Hung {};
+
+// A pty whose slave LUMORA_PORT names through a symlink, as a user would
+// point Lumora at the display program's pty.
+struct PtyFixture : ::testing::Test {
+    Pty pty;
+    QTemporaryDir dir;
+    std::string link = dir.filePath("display").toStdString();
+    std::optional<PortVariable> port;
+    Bytes received;
+    long passes = 0;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+
+    void SetUp() override
+    {
+        ASSERT_EQ(::symlink(pty.slave().c_str(), link.c_str()), 0);
+        port.emplace(link);
+    }
+
+    // One pass of the event pump, as the streaming run yields; `also` runs
+    // first on every pass.
+    SerialLine::Yield yield(std::function<void()> also = {})
+    {
+        return [this, also] {
+            if (std::chrono::steady_clock::now() > deadline)
+                throw Hung{};
+            ++passes;
+            if (also)
+                also();
+            QCoreApplication::processEvents();
+        };
+    }
+    SerialLine::Yield readingYield()
+    {
+        return yield([this] { pty.drainInto(received); });
+    }
+
+    // Fills the pty until it takes no more, through a descriptor of the
+    // test's own, so that the line finds its reader stalled. Call it after
+    // the line has opened: setting the line's modes frees some room.
+    // Returns the count.
+    std::size_t fillPty(int& fd)
+    {
+        fd = ::open(pty.slave().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(fd, 0) << std::strerror(errno);
+        std::size_t filled = 0;
+        const std::string block(1024, 'p');
+        // The kernel moves data on to the master's side in the background,
+        // so a full pty can take more a moment later: full means refused
+        // several times over 50 ms.
+        for (int refusals = 0; refusals < 5;) {
+            const ssize_t n = ::write(fd, block.data(), refusals == 0 ? block.size() : 1);
+            if (n > 0) {
+                filled += static_cast<std::size_t>(n);
+                refusals = 0;
+            } else {
+                ++refusals;
+                ::usleep(10000);
+            }
+        }
+        return filled;
+    }
+};
+
+QSerialPort* portOf(SerialLine& line)
+{
+    return line.findChild<QSerialPort*>();
+}
+
+Bytes sequence(std::size_t count)
+{
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    return bytes;
+}
+
+void writeOneByOne(SerialLine& line, const Bytes& bytes, std::size_t* written = nullptr)
+{
+    for (const std::uint8_t b : bytes) {
+        line.write(std::span(&b, 1));
+        if (written)
+            ++*written;
+    }
+}
+
+TEST(SerialLinePort, DeviceForPortMapsNumbersToDevices)
+{
+    struct Case {
+        std::optional<std::string> variable;
+        int port;
+        QString device;
+    };
+    const Case cases[] = {
+        {std::nullopt, 1, "/dev/ttyS0"},
+        {"", 1, "/dev/ttyS0"},
+        {"/dev/ttyUSB0", 1, "/dev/ttyUSB0"},
+        {"/tmp/display-pty", 1, "/tmp/display-pty"},
+        {"/dev/ttyUSB0", 2, "/dev/ttyS1"},
+        {std::nullopt, 4, "/dev/ttyS3"},
+        {"/dev/ttyUSB0", 0, ""},
+    };
+    for (const Case& c : cases) {
+        PortVariable variable(c.variable);
+        EXPECT_EQ(SerialLine::deviceForPort(c.port), c.device)
+            << "LUMORA_PORT=" << c.variable.value_or("(unset)") << " port " << c.port;
+        SerialLine line({});
+        line.setCommPort(c.port);
+        EXPECT_EQ(line.device(), c.device);
+    }
+}
+
+TEST_F(PtyFixture, OpensTheLineRawAt57600EightNoneOneWithoutFlowControl)
+{
+    SerialLine line(yield());
+    line.open();
+    ASSERT_TRUE(line.isOpen());
+    termios t{};
+    // On a pty master, TCGETS reports the slave's settings.
+    ASSERT_EQ(::tcgetattr(pty.master(), &t), 0);
+    const struct {
+        const char* what;
+        bool holds;
+    } checks[] = {
+        {"output speed 57600", ::cfgetospeed(&t) == B57600},
+        {"input speed 57600", ::cfgetispeed(&t) == B57600},
+        {"8 data bits", (t.c_cflag & CSIZE) == CS8},
+        {"no parity", (t.c_cflag & PARENB) == 0},
+        {"1 stop bit", (t.c_cflag & CSTOPB) == 0},
+        {"no RTS/CTS", (t.c_cflag & CRTSCTS) == 0},
+        {"no XON/XOFF", (t.c_iflag & (IXON | IXOFF | IXANY)) == 0},
+        {"no output processing", (t.c_oflag & OPOST) == 0},
+        {"no line editing", (t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0},
+    };
+    for (const auto& check : checks)
+        EXPECT_TRUE(check.holds) << check.what;
+    line.close();
+    EXPECT_FALSE(line.isOpen());
+}
+
+TEST_F(PtyFixture, AllByteValuesArriveUnchangedAndCloseWaitsForThem)
+{
+    Bytes all(256);
+    std::iota(all.begin(), all.end(), 0);
+    SerialLine line(readingYield());
+    line.open();
+    writeOneByOne(line, all);  // as the run writes: one byte per call
+    line.write(all);           // and one block
+    line.close();              // at the line rate most of it is still queued here
+    pty.drainInto(received);
+
+    Bytes expected = all;
+    expected.insert(expected.end(), all.begin(), all.end());
+    EXPECT_EQ(received, expected);
+}
+
+TEST_F(PtyFixture, ReaderAtLineRateNeverSeesMoreThan512Outstanding)
+{
+    const Bytes sent = sequence(3000);
+    std::size_t written = 0;
+    int mostOutstanding = 0;
+    std::size_t mostInFlight = 0;
+    SerialLine line(yield([&] {
+        pty.drainInto(received);
+        mostOutstanding = std::max(mostOutstanding, line.outstanding());
+        mostInFlight = std::max(mostInFlight, written - received.size());
+    }));
+    line.open();
+    writeOneByOne(line, sent, &written);
+    line.close();
+    pty.drainInto(received);
+
+    EXPECT_EQ(received, sent);
+    EXPECT_LE(mostOutstanding, wire::kOutputBufferBytes);
+    EXPECT_LE(mostInFlight, static_cast<std::size_t>(wire::kOutputBufferBytes));
+    // The writer outruns a 57600-baud line by far, so the buffer did fill:
+    // the line, not the writer, set the pace.
+    EXPECT_GE(mostOutstanding, wire::kOutputBufferBytes - 8);
+}
+
+TEST_F(PtyFixture, StalledReaderBlocksWritesInTheYieldingWaitWithoutGrowingBuffers)
+{
+    const Bytes sent = sequence(2000);
+    std::size_t written = 0;
+    std::optional<std::size_t> writtenWhenStopped;
+    qint64 mostQueuedInQt = 0;
+    int mostOutstanding = 0;
+    constexpr long kPassesBeforeStop = 300;
+
+    SerialLine line(yield([&] {
+        mostOutstanding = std::max(mostOutstanding, line.outstanding());
+        if (QSerialPort* port = portOf(line))
+            mostQueuedInQt = std::max(mostQueuedInQt, port->bytesToWrite());
+        if (passes == kPassesBeforeStop)
+            writtenWhenStopped = written;  // what a Stop click would see
+        if (writtenWhenStopped)
+            pty.drainInto(received);  // the display wakes up again
+    }));
+    line.open();
+    ASSERT_NE(portOf(line), nullptr);
+    int stuffer = -1;
+    const std::size_t prefilled = fillPty(stuffer);
+    writeOneByOne(line, sent, &written);
+    line.close();
+    pty.drainInto(received);
+    ::close(stuffer);
+
+    ASSERT_TRUE(writtenWhenStopped.has_value()) << "the wait never yielded";
+    // Nothing passes a stalled reader but what fits in the output buffer.
+    EXPECT_LE(*writtenWhenStopped, static_cast<std::size_t>(wire::kOutputBufferBytes));
+    EXPECT_LE(mostQueuedInQt, wire::kOutputBufferBytes);
+    EXPECT_LE(mostOutstanding, wire::kOutputBufferBytes);
+    Bytes expected(prefilled, 'p');
+    expected.insert(expected.end(), sent.begin(), sent.end());
+    EXPECT_EQ(received, expected);
+}
+
+TEST_F(PtyFixture, StallLimitEndsAWaitThatMakesNoProgress)
+{
+    SerialLine line(yield());
+    line.setStallLimit(std::chrono::milliseconds(300));
+    line.open();
+    int stuffer = -1;
+    fillPty(stuffer);
+    try {
+        writeOneByOne(line, sequence(1000));
+        ADD_FAILURE() << "writes to a stalled reader all succeeded";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), static_cast<int>(FailureNumber::PortWriteFailed));
+        EXPECT_NE(std::string(f.what()).find(link), std::string::npos) << f.what();
+    }
+    EXPECT_GT(passes, 0);
+    EXPECT_FALSE(line.isOpen());
+    ::close(stuffer);
+}
+
+TEST_F(PtyFixture, ClosedMasterFailsNamingTheDeviceWithoutHangingOrSpinning)
+{
+    struct Case {
+        const char* when;
+        std::function<void(SerialLine&, Pty&, long& passes)> run;
+    };
+    const Case cases[] = {
+        {"before a write",
+         [](SerialLine& line, Pty& p, long&) {
+             p.closeMaster();
+             writeOneByOne(line, sequence(10));
+         }},
+        {"while bytes still wait for the line",
+         [](SerialLine& line, Pty& p, long&) {
+             line.write(sequence(300));
+             p.closeMaster();
+             line.close();
+         }},
+        {"while the writer waits for room",
+         [](SerialLine& line, Pty&, long&) { writeOneByOne(line, sequence(5000)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        Pty local;
+        const std::string device = local.slave();
+        PortVariable variable(device);
+        long localPasses = 0;
+        SerialLine line(yield([&] {
+            if (++localPasses == 50)
+                local.closeMaster();
+        }));
+        line.open();
+        int errorSignals = 0;
+        QObject::connect(portOf(line), &QSerialPort::errorOccurred,
+                         [&](QSerialPort::SerialPortError e) { errorSignals += e != QSerialPort::NoError; });
+        try {
+            c.run(line, local, localPasses);
+            ADD_FAILURE() << "no failure";
+        } catch (const Failure& f) {
+            EXPECT_TRUE(f.number() == static_cast<int>(FailureNumber::PortGone) ||
+                        f.number() == static_cast<int>(FailureNumber::PortWriteFailed))
+                << f.what();
+            EXPECT_NE(std::string(f.what()).find(device), std::string::npos) << f.what();
+        }
+        EXPECT_FALSE(line.isOpen());
+        for (int i = 0; i < 1000; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_LT(errorSignals, 10) << "the dead device is retried over and over";
+    }
+}
+
+TEST(SerialLineOpen, MissingDeviceFailsWithNoSuchFile)
+{
+    QTemporaryDir dir;
+    const std::string absent = dir.filePath("absent").toStdString();
+    const std::string dangling = dir.filePath("dangling").toStdString();
+    ASSERT_EQ(::symlink(absent.c_str(), dangling.c_str()), 0);
+    for (const std::string& device : {absent, dangling, std::string("/dev/ttyLumoraNone")}) {
+        PortVariable variable(device);
+        SerialLine line({});
+        try {
+            line.open();
+            ADD_FAILURE() << device << " opened";
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), static_cast<int>(FailureNumber::PortNotOpen));
+            const std::string what = f.what();
+            EXPECT_NE(what.find(device), std::string::npos) << what;
+            EXPECT_NE(what.find(std::strerror(ENOENT)), std::string::npos) << what;
+        }
+        EXPECT_FALSE(line.isOpen());
+    }
+}
+
+// A child process that holds `device` open until killed.
+class Holder {
+public:
+    explicit Holder(const std::function<bool()>& hold)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            throw std::runtime_error("pipe");
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            const char answer = hold() ? 'y' : 'n';
+            (void)!::write(ready[1], &answer, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        pollfd p{ready[0], POLLIN, 0};
+        char answer = 0;
+        if (::poll(&p, 1, 10000) == 1)
+            (void)!::read(ready[0], &answer, 1);
+        ::close(ready[0]);
+        m_holding = answer == 'y';
+    }
+    ~Holder()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool holding() const { return m_holding; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_holding = false;
+};
+
+TEST_F(PtyFixture, DeviceHeldByAnotherProgramFailsAsBusy)
+{
+    const std::string slave = pty.slave();
+    struct Case {
+        const char* holder;
+        std::function<std::function<void()>()> hold;  // returns the release
+    };
+    const Case cases[] = {
+        {"another SerialLine",
+         [] {
+             auto other = std::make_shared<SerialLine>(SerialLine::Yield{});
+             other->open();
+             return [other] { other->close(); };
+         }},
+        {"another SerialLine through the device's own name",
+         [slave] {
+             PortVariable direct(slave);
+             auto other = std::make_shared<SerialLine>(SerialLine::Yield{});
+             other->open();
+             return [other] { other->close(); };
+         }},
+        {"a QSerialPort",
+         [slave] {
+             auto other = std::make_shared<QSerialPort>(QString::fromStdString(slave));
+             EXPECT_TRUE(other->open(QIODevice::WriteOnly)) << other->errorString().toStdString();
+             return [other] { other->close(); };
+         }},
+        {"a QSerialPort in another process",
+         [slave] {
+             auto holder = std::make_shared<Holder>([slave] {
+                 static QSerialPort other(QString::fromStdString(slave));
+                 return other.open(QIODevice::WriteOnly);
+             });
+             EXPECT_TRUE(holder->holding());
+             return [holder]() mutable { holder.reset(); };
+         }},
+        {"flock() in another process",
+         [slave] {
+             auto holder = std::make_shared<Holder>([slave] {
+                 const int fd = ::open(slave.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+                 return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+             });
+             EXPECT_TRUE(holder->holding());
+             return [holder]() mutable { holder.reset(); };
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holder);
+        std::function<void()> release = c.hold();
+        SerialLine line({});
+        try {
+            line.open();
+            ADD_FAILURE() << "opened a device held by " << c.holder;
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), static_cast<int>(FailureNumber::PortNotOpen));
+            const std::string what = f.what();
+            EXPECT_NE(what.find(link), std::string::npos) << what;
+            EXPECT_NE(what.find("busy"), std::string::npos) << what;
+        }
+        EXPECT_FALSE(line.isOpen());
+        release();
+        // Once released, the device opens again.
+        line.open();
+        line.close();
+    }
+}
+
+TEST_F(PtyFixture, PermissionDeniedSaysHowToJoinTheDialoutGroup)
+{
+    // Root opens anything, so the attempt runs as nobody; a user already
+    // lacks the right once the pty's mode bits are cleared.
+    const bool root = ::geteuid() == 0;
+    if (!root) {
+        ASSERT_EQ(::chmod(pty.slave().c_str(), 0), 0);
+    } else {
+        ASSERT_EQ(::seteuid(65534), 0) << std::strerror(errno);
+    }
+    std::optional<Failure> failure;
+    try {
+        SerialLine line({});
+        line.open();
+    } catch (const Failure& f) {
+        failure = f;
+    }
+    if (root) {
+        ASSERT_EQ(::seteuid(0), 0);
+    }
+
+    ASSERT_TRUE(failure.has_value()) << "opened without permission";
+    const std::string what = failure->what();
+    EXPECT_EQ(failure->number(), static_cast<int>(FailureNumber::PortNotOpen));
+    EXPECT_NE(what.find(link), std::string::npos) << what;
+    EXPECT_NE(what.find(std::strerror(EACCES)), std::string::npos) << what;
+    EXPECT_NE(what.find("usermod -aG dialout"), std::string::npos) << what;
+}
+
+}  // namespace
+}  // namespace lumora
