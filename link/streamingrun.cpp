@@ -1,0 +1,39 @@
+#include "streamingrun.h"
+
+#include "failure.h"
+#include "marquee.h"
+#include "serialline.h"
+
+#include <algorithm>
+
+namespace lumora {
+
+wire::Cycle currentCycle(const LampFrame& frame, const std::string& marqueeText)
+{
+    wire::Cycle cycle;
+    for (int r = 1; r <= wire::kRows; ++r) {
+        for (int c = 1; c <= wire::kColumns; ++c) {
+            const std::int16_t value = frame(r, c);
+            if (value < 0 || value > 255)
+                throw Failure(FailureNumber::Overflow, "lamp value " + std::to_string(value) + " is not a byte");
+            cycle.lamps[static_cast<std::size_t>((r - 1) * wire::kColumns + (c - 1))] =
+                static_cast<std::uint8_t>(value);
+        }
+    }
+    const std::string_view slice = marqueeSlice(marqueeText);
+    cycle.text.fill(wire::kBlankChar);
+    std::copy(slice.begin(), slice.end(), cycle.text.begin());
+    return cycle;
+}
+
+void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, const std::function<void()>& yield)
+{
+    for (const wire::Step& step : steps) {
+        if (!step.bytes.empty())
+            line.write(step.bytes);
+        for (int i = 0; i < step.yieldsAfter; ++i)
+            yield();
+    }
+}
+
+}  // namespace lumora

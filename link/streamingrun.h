@@ -1,0 +1,26 @@
+// The pieces of a streaming run that are not the window: what one cycle
+// carries, and the sending of a cycle's or the blanking sequence's writes
+// with their pauses (see wireformat.h for the byte stream).
+#pragma once
+
+#include "framematrix.h"
+#include "wireformat.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lumora {
+
+class SerialLine;
+
+// The cycle of the current frame and marquee: FrameMatrix(r, c) in row
+// order, then characters 1..20 of the text (padded with spaces if shorter).
+// A lamp value outside 0..255 has no byte and throws Overflow.
+wire::Cycle currentCycle(const LampFrame& frame, const std::string& marqueeText);
+
+// Writes each step's bytes, then passes through the event pump as many
+// times as the step's pause says.
+void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, const std::function<void()>& yield);
+
+}  // namespace lumora
