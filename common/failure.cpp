@@ -14,6 +14,7 @@ std::string describe(FailureNumber number)
     case FailureNumber::PortNotOpen: return "Serial port cannot be opened";
     case FailureNumber::PortWriteFailed: return "Write to serial port failed";
     case FailureNumber::PortGone: return "Serial device disappeared";
+    case FailureNumber::Internal: return "Internal error";
     }
     return "Unknown failure";
 }

@@ -19,6 +19,7 @@ enum class FailureNumber : int {
     PortNotOpen = 1005,       // the serial port could not be opened
     PortWriteFailed = 1006,   // a write to the serial port failed
     PortGone = 1007,          // the serial device disappeared while in use
+    Internal = 1099,          // an unexpected error inside the program
 };
 
 class Failure : public std::runtime_error {

@@ -1,0 +1,39 @@
+// The error report: the one way a failure ends the program.
+//
+// Any handler runs its body through guarded(); a lumora::Failure (or any
+// other exception) thrown inside becomes a modal message naming the failure
+// by number and description, the same line on stderr, and exit status
+// kExitFailure. Nothing is caught anywhere else.
+#pragma once
+
+#include "failure.h"
+
+#include <QString>
+
+#include <exception>
+#include <utility>
+
+namespace lumora {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitInstallFailed = 1;  // the plug-in could not be installed
+inline constexpr int kExitFailure = 2;        // the error report ended the program
+
+// The message text: "Run-time error '1001':\n\nLibrary not found: ...".
+QString errorReportText(const Failure& failure);
+
+[[noreturn]] void reportFailure(const Failure& failure);
+
+template <typename Handler>
+void guarded(Handler&& handler)
+{
+    try {
+        std::forward<Handler>(handler)();
+    } catch (const Failure& failure) {
+        reportFailure(failure);
+    } catch (const std::exception& error) {
+        reportFailure(Failure(FailureNumber::Internal, error.what()));
+    }
+}
+
+}  // namespace lumora
