@@ -20,7 +20,7 @@ constexpr double kChannelGap = 1.2;
 // Lamp pitches across the whole lamp area.
 constexpr double kPitchesAcross = wire::kColumns * 8 + (wire::kColumns - 1) * kGroupGap + kChannelGap;
 // A row is one lamp high; rows stand this many pitches apart at most.
-constexpr double kRowPitches = 2.2;
+constexpr double kRowPitches = 2.6;
 
 }  // namespace
 

@@ -35,7 +35,7 @@ struct RectF {
 class DisplayLayout {
 public:
     static constexpr int kDefaultWidth = 1100;
-    static constexpr int kDefaultHeight = 520;
+    static constexpr int kDefaultHeight = 440;
     static constexpr int kMinimumWidth = 640;
     static constexpr int kMinimumHeight = 360;
 

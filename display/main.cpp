@@ -124,8 +124,10 @@ int main(int argc, char* argv[])
         return fail(std::string("socketpair: ") + std::strerror(errno));
 
     session.start();
-    if (window)
+    if (window) {
+        window->resize(window->sizeHint());  // not Qt's default of 2/3 of the screen
         window->show();
+    }
     const int status = app->exec();
     session.stop(status);
     return status;

@@ -1,0 +1,209 @@
+// lumora-display as a real program: a pseudo-terminal written by another
+// process, signals, recording and replay, and its window under Xvfb.
+#include "displaylayout.h"
+#include "recording.h"
+#include "senderstream.h"
+#include "subprocess.h"
+#include "wireformat.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+#include <unistd.h>
+
+namespace lumora::display {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Subprocess;
+using testing::sampleCycle;
+
+const std::string kProgram = LUMORA_DISPLAY_PROGRAM;
+const std::string kScreenshotScript = LUMORA_SCREENSHOT_SCRIPT;
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "lumora-display-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~TemporaryDirectory() { std::filesystem::remove_all(m_path); }
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Writes like a sender: each lamp group and each character in one write,
+// with a short pause after it.
+void writeCycle(int fd, const wire::Cycle& cycle)
+{
+    for (const wire::Step& step : wire::cycleSteps(cycle)) {
+        ASSERT_EQ(::write(fd, step.bytes.data(), step.bytes.size()),
+                  static_cast<ssize_t>(step.bytes.size()));
+        std::this_thread::sleep_for(200us);
+    }
+}
+
+std::string cycleLine(char kind, int sequence, const wire::Cycle& cycle)
+{
+    return std::string(1, kind) + ' ' + std::to_string(sequence) + ' ' + hexBytes(wire::encode(cycle));
+}
+
+std::string readSlavePath(Subprocess& display)
+{
+    const auto first = display.readLine(10s);
+    EXPECT_TRUE(first);
+    std::smatch match;
+    const std::string line = first.value_or("");
+    EXPECT_TRUE(std::regex_match(line, match, std::regex("lumora-display: listening on (/dev/pts/[0-9]+)")))
+        << line;
+    return match.size() > 1 ? match[1].str() : std::string();
+}
+
+// Bytes a terminal would translate (LF, CR, XON, XOFF, NUL, 0xff) pass
+// unchanged; a writer may close and another open the slave; a partial
+// cycle before a silence is dropped; the run ends after the blanking.
+TEST(LumoraDisplayProgram, PtyCarriesEveryByteAcrossWritersAndResyncsAfterSilence)
+{
+    TemporaryDirectory directory;
+    const auto link = directory / "display-link";
+    Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "150",
+                                  "--quit-after-blankings", "1", "--link", link.string()});
+    const std::string slave = readSlavePath(display);
+    ASSERT_FALSE(slave.empty());
+    ASSERT_EQ(std::filesystem::read_symlink(link).string(), slave);
+
+    wire::Cycle awkward = sampleCycle(1);
+    const std::uint8_t translated[] = {0x0a, 0x0d, 0x11, 0x13, 0x00, 0xff, 0x03, 0x1a};
+    std::copy(std::begin(translated), std::end(translated), awkward.lamps.begin());
+    awkward.text[0] = '\n';
+    awkward.text[1] = '\r';
+    awkward.text[2] = '\x04';  // end of file in a cooked terminal
+
+    int writer = ::open(link.c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(writer, 0);
+    writeCycle(writer, awkward);
+    ::close(writer);
+
+    writer = ::open(slave.c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(writer, 0);
+    writeCycle(writer, sampleCycle(2));
+    const auto partial = wire::encode(sampleCycle(3));
+    ASSERT_EQ(::write(writer, partial.data(), 50), 50);
+    std::this_thread::sleep_for(500ms);
+    const auto blank = wire::encode(wire::blankCycle());
+    ASSERT_EQ(::write(writer, blank.data(), blank.size()), static_cast<ssize_t>(blank.size()));
+    ::close(writer);
+
+    const std::vector<std::string> expected = {
+        cycleLine('C', 1, awkward), cycleLine('C', 2, sampleCycle(2)), "R 3",
+        cycleLine('B', 3, wire::blankCycle()), "cycles: 2", "blankings: 1", "resyncs: 1",
+        "bytes: 302"};
+    EXPECT_EQ(display.readRest(10s), expected);
+    EXPECT_EQ(display.wait(10s), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+// SIGTERM ends a live run with the summary; what it recorded replays to
+// the same cycle, both at recorded speed and fast.
+TEST(LumoraDisplayProgram, SigtermEndsWithSummaryAndTheRecordingReplaysTheSame)
+{
+    TemporaryDirectory directory;
+    const auto recording = directory / "run.rec";
+    const auto link = directory / "display-link";
+    {
+        Subprocess display(kProgram, {"--headless", "--print-cycles", "--link", link.string(),
+                                      "--record", recording.string()});
+        const std::string slave = readSlavePath(display);
+        ASSERT_FALSE(slave.empty());
+        const int writer = ::open(slave.c_str(), O_WRONLY | O_NOCTTY);
+        ASSERT_GE(writer, 0);
+        writeCycle(writer, sampleCycle(7));
+        ASSERT_EQ(display.readLine(10s), cycleLine('C', 1, sampleCycle(7)));
+        ::close(writer);
+        display.signal(SIGTERM);
+        EXPECT_EQ(display.readRest(10s),
+                  (std::vector<std::string>{"cycles: 1", "blankings: 0", "resyncs: 0", "bytes: 84"}));
+        EXPECT_EQ(display.wait(10s), 0);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    }
+    for (const std::vector<std::string>& speed : {std::vector<std::string>{}, {"--fast"}}) {
+        std::vector<std::string> arguments = {"--headless", "--print-cycles", "--replay",
+                                              recording.string()};
+        arguments.insert(arguments.end(), speed.begin(), speed.end());
+        Subprocess replay(kProgram, arguments);
+        EXPECT_EQ(replay.readRest(10s),
+                  (std::vector<std::string>{cycleLine('C', 1, sampleCycle(7)), "cycles: 1",
+                                            "blankings: 0", "resyncs: 0", "bytes: 84"}));
+        EXPECT_EQ(replay.wait(10s), 0);
+    }
+}
+
+// The window under a real X server (a private Xvfb started by the
+// screenshot script): at the centre of every lamp the screen shows the
+// lamp's colour when its bit is set and near-black when it is not.
+TEST(LumoraDisplayProgram, WindowUnderXvfbLightsExactlyTheLampsOfTheFrame)
+{
+    TemporaryDirectory directory;
+    wire::Cycle frame;
+    for (int i = 0; i < wire::kLampBytes; ++i)
+        frame.lamps[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 73 + 29);
+    frame.lamps[0] = 0xff;
+    frame.lamps[63] = 0x00;
+    const std::string text = "Lamp test 1..8 pixel";
+    std::copy(text.begin(), text.end(), frame.text.begin());
+    {
+        std::ofstream out(directory / "frame.rec");
+        out << recordingHeader();
+        const auto bytes = wire::encode(frame);
+        out << recordingLine({0us, {bytes.begin(), bytes.end()}});
+    }
+    const auto shot = directory / "shot.png";
+    const std::string command = kScreenshotScript + " --bin " + kProgram + " --replay " +
+                                (directory / "frame.rec").string() + " --out " + shot.string();
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+    QImage image;
+    ASSERT_TRUE(image.load(QString::fromStdString(shot.string())));
+    EXPECT_EQ(image.width(), DisplayLayout::kDefaultWidth);
+    EXPECT_EQ(image.height(), DisplayLayout::kDefaultHeight);
+    const DisplayLayout layout(image.width(), image.height());
+    int lit = 0;
+    for (int row = 1; row <= wire::kRows; ++row) {
+        for (int column = 1; column <= wire::kColumns; ++column) {
+            for (int lamp = 1; lamp <= 8; ++lamp) {
+                const PointF centre = layout.lampCentre(row, column, lamp);
+                const QColor pixel = image.pixelColor(static_cast<int>(centre.x), static_cast<int>(centre.y));
+                const int brightest = std::max({pixel.red(), pixel.green(), pixel.blue()});
+                SCOPED_TRACE(::testing::Message() << "row " << row << " column " << column << " lamp "
+                                                  << lamp << " pixel " << pixel.name().toStdString());
+                if (wire::lampLit(frame.lamp(row, column), lamp)) {
+                    ++lit;
+                    EXPECT_GE(brightest, 170);
+                    if (lamp <= 5) {
+                        EXPECT_GT(pixel.green(), pixel.red());
+                    }
+                    if (lamp == 8) {
+                        EXPECT_GT(pixel.red(), pixel.green());
+                    }
+                } else {
+                    EXPECT_LE(brightest, 80);
+                }
+            }
+        }
+    }
+    EXPECT_GT(lit, 100);
+}
+
+}  // namespace
+}  // namespace lumora::display
