@@ -13,7 +13,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -178,9 +177,6 @@ void SerialLine::write(std::span<const std::uint8_t> bytes)
     throwIfFailed();
     if (!m_port->isOpen())
         throw Failure(FailureNumber::PortNotOpen, text(device()) + ": port not open");
-    checkHangup();
-    throwIfFailed();
-
     m_lastProgress = Clock::now();
     while (!bytes.empty()) {
         const int room = wire::kOutputBufferBytes - outstanding();
@@ -283,7 +279,6 @@ void SerialLine::waitOnce()
     pump();
     if (m_yield)
         m_yield();
-    checkHangup();
     throwIfFailed();
     pump();
 
@@ -319,18 +314,6 @@ int SerialLine::outstanding() const
         return 0;
     return static_cast<int>(m_lineQueue.size()) + static_cast<int>(m_port->bytesToWrite()) +
            driverQueue();
-}
-
-// A pulled USB adapter or a pty whose other end closed shows as a hang-up
-// on the descriptor, even before a write has failed.
-void SerialLine::checkHangup()
-{
-    if (m_failure || !m_port->isOpen())
-        return;
-    pollfd p{m_port->handle(), POLLOUT, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-        remember(Failure(FailureNumber::PortGone,
-                         text(m_device) + ": hung up (device removed or other end closed)"));
 }
 
 void SerialLine::onPortError(int error)
@@ -376,7 +359,6 @@ void SerialLine::close()
         m_lastProgress = Clock::now();
         while (outstanding() > 0)
             waitOnce();
-        checkHangup();
         throwIfFailed();
     } catch (...) {
         shutDown();

@@ -82,7 +82,6 @@ private:
     Failure writeFailure(int errnoValue) const;
     void waitOnce();
     int driverQueue() const;
-    void checkHangup();
     void onPortError(int error);
     void remember(Failure failure);
     void throwIfFailed();
