@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <mutex>
 #include <numbers>
 #include <stdexcept>
@@ -32,7 +31,10 @@ uint8_t byteFromMagnitude(double magnitude)
     if (!(magnitude > 0.0))
         return 0;
     const double db = 20.0 * std::log10(magnitude / kFullScaleMagnitude) + kReferenceDb;
-    const double value = 255.0 * (1.0 + db / kSpanDb);
+    const double above = 1.0 + db / kSpanDb;
+    if (above <= 0.0)
+        return 0;
+    const double value = 255.0 * std::pow(above, kCurve);
     return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
 }
 

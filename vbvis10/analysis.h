@@ -17,15 +17,20 @@ inline constexpr std::size_t kSpectrumValues = kFftLength / 2;
 // VU window: the newest 1024 samples, 23.2 ms.
 inline constexpr std::size_t kVuLength = 1024;
 
-// Byte scale of the spectrum, logarithmic: value = 255 * (1 + dB / kSpanDb),
-// clamped to 0..255, where dB is the bin's magnitude relative to
-// kReferenceDb below the magnitude of a full-scale sine centred on a bin.
-// The reference sits 1.5 dB below full scale because a Hann window loses up
-// to 1.42 dB on a sine that falls between two bins; that way any full-scale
-// sine fills its bin. kSpanDb is the range shown: a bin kSpanDb below the
-// reference reads 0. Exact silence reads 0.
+// Byte scale of the spectrum: logarithmic in level, bent towards the top,
+//   value = 255 * (1 + dB / kSpanDb) ^ kCurve, clamped to 0..255,
+// where dB is the bin's magnitude relative to kReferenceDb below the
+// magnitude of a full-scale sine centred on a bin. The reference sits 1.5 dB
+// below full scale because a Hann window loses up to 1.42 dB on a sine that
+// falls between two bins, so any full-scale sine fills its bin. A bin
+// kSpanDb below the reference reads 0, and exact silence reads 0. The curve
+// (kCurve > 1) keeps the many quiet bins of the wide upper bands small, so
+// that the program's sums over bands of very different widths and gains
+// move through their levels instead of sitting at the top; the measurement
+// behind these two numbers is written down in vbvis10.h.
 inline constexpr double kReferenceDb = 1.5;
-inline constexpr double kSpanDb = 84.0;
+inline constexpr double kSpanDb = 80.0;
+inline constexpr double kCurve = 1.8;
 
 // Maps a bin's magnitude (of the Hann-windowed FFT of 16-bit samples) to 0..255.
 uint8_t byteFromMagnitude(double magnitude);

@@ -71,14 +71,16 @@ double DemoSignal::sampleAt(double t, double &right)
 
     // Hi-hats: differenced noise (rising with frequency), off-beats louder,
     // the last eighth of each bar an open hat.
-    const double bright = white - m_hatHistory;
+    m_hatTone = 0.55 * m_hatTone + 0.45 * (white - m_hatHistory);
     m_hatHistory = white;
+    const double bright = m_hatTone;
     const double hatDecay = eighth == 7 ? 0.15 : 0.035;
-    const double hat = (eighth % 2 ? 0.16 : 0.10) * std::exp(-inEighth / hatDecay) * bright;
+    const double hat = (eighth % 2 ? 0.08 : 0.05) * std::exp(-inEighth / hatDecay) * bright +
+                       0.006 * (1.0 + std::exp(-std::fmod(t, kSixteenth) / 0.03)) * bright;
 
     // Bass: a saw-like tone on eighth notes, every third one an octave up.
     const double bassFreq = eighth % 3 == 2 ? 2 * chord.bass : chord.bass;
-    const double bass = 0.22 * std::exp(-inEighth / 0.2) * partials(bassFreq, t, 10, 1.0);
+    const double bass = 0.35 * std::exp(-inEighth / 0.2) * partials(bassFreq, t, 10, 1.0);
 
     // Chords: a pad that swells over each bar.
     const double inBar = std::fmod(t, kBar);
@@ -86,11 +88,11 @@ double DemoSignal::sampleAt(double t, double &right)
     double pad = 0.0;
     for (double f : chord.notes)
         pad += partials(f, t, 6, 1.3);
-    pad *= 0.045 * swell;
+    pad *= 0.1 * swell;
 
     // Arpeggio two octaves up in sixteenths: the upper mids and some air.
     const double arpFreq = 4.0 * chord.notes[static_cast<std::size_t>(sixteenth) % 3];
-    const double arp = 0.05 * std::exp(-std::fmod(t, kSixteenth) / 0.06) * partials(arpFreq, t, 8, 1.0);
+    const double arp = 0.08 * std::exp(-std::fmod(t, kSixteenth) / 0.06) * partials(arpFreq, t, 8, 1.0);
 
     // Stereo movement: hats and arpeggio drift one way, the pad the other.
     const double sway = std::sin(kTwoPi * 0.2 * t);

@@ -22,6 +22,7 @@ private:
     std::int64_t m_frame = 0;
     std::uint32_t m_noiseState = 0x12345678u;
     double m_hatHistory = 0.0;
+    double m_hatTone = 0.0;
 };
 
 } // namespace lumora::vbvis

@@ -1,0 +1,204 @@
+#include "analysis.h"
+#include "demosignal.h"
+#include "musiclikesignal.h"
+#include "samplering.h"
+#include "testsignals.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace lumora::vbvis {
+namespace {
+
+using testing::bandLevels;
+using testing::bandOf;
+
+std::array<uint8_t, kSpectrumValues> spectrumOfChannel(const std::vector<int16_t> &interleaved, int channel,
+                                                      std::size_t startFrame = 0)
+{
+    static const SpectrumAnalyzer analyzer;
+    std::array<int16_t, kFftLength> samples;
+    for (std::size_t i = 0; i < kFftLength; ++i)
+        samples[i] = interleaved[2 * (startFrame + i) + static_cast<std::size_t>(channel)];
+    std::array<uint8_t, kSpectrumValues> values;
+    analyzer.compute(samples, values);
+    return values;
+}
+
+TEST(Analysis, SinesPeakInTheirBinAndBand)
+{
+    struct Case {
+        double hz;
+        double amplitude;
+        std::size_t bin;
+        int band;
+        int minPeak; // the peak value at least
+        int maxPeak; // and at most
+    };
+    const std::array<Case, 7> cases{{
+        {1000.0, 32767, 26, 0, 255, 255},           // full scale between two bins
+        {10000.0, 32767, 261, 4, 255, 255},         // full scale, band 4
+        {38.28125 * 100, 32767, 100, 1, 255, 255},  // full scale centred on a bin
+        {38.28125 * 100.5, 32767, 100, 1, 255, 255}, // worst case for the window: half-way
+        {20000.0, 32767, 522, 7, 255, 255},         // the top band
+        {1000.0, 327.67, 26, 0, 65, 95},            // -40 dB: a third of the way up
+        {1000.0, 10.0, 26, 0, 2, 15},               // -70 dB: just above the floor
+    }};
+    for (const Case &c : cases) {
+        const auto values = spectrumOfChannel(testing::sineFrames(c.hz, c.amplitude, c.amplitude, kFftLength), 0);
+        std::vector<int> asInts(values.begin(), values.end());
+        const std::size_t peak = testing::peakBin(asInts);
+        SCOPED_TRACE(std::to_string(c.hz) + " Hz at amplitude " + std::to_string(c.amplitude));
+        EXPECT_EQ(peak, c.bin);
+        EXPECT_EQ(bandOf(peak, kSpectrumValues), c.band);
+        EXPECT_GE(values[peak], c.minPeak);
+        EXPECT_LE(values[peak], c.maxPeak);
+        // Far from the tone the spectrum falls to the floor.
+        const std::size_t far = peak > 300 ? peak - 200 : peak + 200;
+        EXPECT_EQ(values[far], 0);
+    }
+}
+
+TEST(Analysis, SilenceAndOtherChannelGiveZeros)
+{
+    const auto leftOnly = testing::sineFrames(1000.0, 30000, 0, kFftLength);
+    const auto right = spectrumOfChannel(leftOnly, 1);
+    EXPECT_TRUE(std::all_of(right.begin(), right.end(), [](uint8_t v) { return v == 0; }));
+    const std::vector<int16_t> silence(2 * kFftLength, 0);
+    const auto quiet = spectrumOfChannel(silence, 0);
+    EXPECT_TRUE(std::all_of(quiet.begin(), quiet.end(), [](uint8_t v) { return v == 0; }));
+}
+
+TEST(Analysis, VuIsTheRmsInSixteenBitUnits)
+{
+    struct Case {
+        double amplitude;
+        int expected;
+        int tolerance;
+    };
+    for (const Case &c : std::array<Case, 4>{{{32767, 23170, 60}, {16384, 11585, 40}, {1, 1, 1}, {0, 0, 0}}}) {
+        // 1 kHz over 1024 samples is not a whole number of periods, hence the tolerance.
+        const auto frames = testing::sineFrames(1000.0, c.amplitude, 0, kVuLength);
+        std::vector<int16_t> left(kVuLength);
+        for (std::size_t i = 0; i < kVuLength; ++i)
+            left[i] = frames[2 * i];
+        EXPECT_NEAR(vuFromSamples(left), c.expected, c.tolerance) << "amplitude " << c.amplitude;
+    }
+    const std::vector<int16_t> square(kVuLength, -32768);
+    EXPECT_EQ(vuFromSamples(square), 32767) << "clamped to the 16-bit range";
+}
+
+TEST(Analysis, HexTextNeverGoesPastItsLength)
+{
+    const std::array<uint8_t, 3> values{0x00, 0xFF, 0x7F};
+    struct Case {
+        std::size_t length;
+        std::string expected; // what the buffer of 8 '#' holds afterwards
+    };
+    for (const Case &c : std::array<Case, 5>{{{0, "########"},
+                                              {1, "0#######"},
+                                              {3, "00F#####"},
+                                              {6, "00FF7F##"},
+                                              {8, "00FF7F##"}}}) {
+        std::string buffer(8, '#');
+        const std::size_t written = writeHex(values, {buffer.data(), c.length});
+        EXPECT_EQ(buffer, c.expected) << "length " << c.length;
+        EXPECT_EQ(written, std::min<std::size_t>(c.length, 6));
+    }
+}
+
+TEST(SampleRing, ReadsTheNewestFramesOfOneChannel)
+{
+    SampleRing ring(4, std::chrono::hours(1));
+    std::array<int16_t, 4> out{};
+    EXPECT_FALSE(ring.readNewest(0, out)) << "empty ring";
+    EXPECT_EQ(out, (std::array<int16_t, 4>{0, 0, 0, 0}));
+
+    const std::vector<int16_t> first{1, -1, 2, -2, 3, -3};
+    ring.write(first);
+    ASSERT_TRUE(ring.readNewest(0, out));
+    EXPECT_EQ(out, (std::array<int16_t, 4>{0, 1, 2, 3})) << "unfilled frames read as 0, oldest first";
+    ring.readNewest(1, out);
+    EXPECT_EQ(out, (std::array<int16_t, 4>{0, -1, -2, -3}));
+
+    const std::vector<int16_t> wrap{4, -4, 5, -5, 6, -6};
+    ring.write(wrap);
+    ring.readNewest(0, out);
+    EXPECT_EQ(out, (std::array<int16_t, 4>{3, 4, 5, 6})) << "across the wrap";
+    std::array<int16_t, 2> two{};
+    ring.readNewest(7, two);
+    EXPECT_EQ(two, (std::array<int16_t, 2>{-5, -6})) << "any non-zero channel is the right one";
+
+    const std::vector<int16_t> tooLong{7, 0, 8, 0, 9, 0, 10, 0, 11, 0, 12, 0};
+    ring.write(tooLong);
+    ring.readNewest(0, out);
+    EXPECT_EQ(out, (std::array<int16_t, 4>{9, 10, 11, 12})) << "a write longer than the ring keeps its newest";
+
+    ring.clear();
+    EXPECT_FALSE(ring.readNewest(0, out));
+    EXPECT_EQ(out, (std::array<int16_t, 4>{0, 0, 0, 0}));
+}
+
+TEST(SampleRing, StaleFramesReadAsSilence)
+{
+    SampleRing ring(16, std::chrono::milliseconds(20));
+    const std::vector<int16_t> frames{100, 100, 200, 200};
+    ring.write(frames);
+    std::array<int16_t, 2> out{};
+    ASSERT_TRUE(ring.readNewest(0, out));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_FALSE(ring.readNewest(0, out));
+    EXPECT_EQ(out, (std::array<int16_t, 2>{0, 0}));
+}
+
+// The spectrum scale against the program's band fold: over 30 s of the demo
+// signal and of three colours of music-like noise, every band of the
+// program's analyser must move through its levels rather than sit at 0 or 8.
+TEST(Analysis, MusicMovesTheBandsAcrossTheirLevels)
+{
+    struct Signal {
+        std::string name;
+        std::function<void(std::span<int16_t>)> render;
+    };
+    DemoSignal demo;
+    testing::MusicLikeSignal pink(testing::MusicLikeSignal::Colour::Pink);
+    testing::MusicLikeSignal dark(testing::MusicLikeSignal::Colour::Dark);
+    testing::MusicLikeSignal bright(testing::MusicLikeSignal::Colour::Bright);
+    const std::array<Signal, 4> signals{{
+        {"demo", [&](std::span<int16_t> s) { demo.render(s); }},
+        {"pink", [&](std::span<int16_t> s) { pink.render(s); }},
+        {"dark", [&](std::span<int16_t> s) { dark.render(s); }},
+        {"bright", [&](std::span<int16_t> s) { bright.render(s); }},
+    }};
+    constexpr std::size_t kFrames = 44100 * 30;
+    constexpr std::size_t kHop = 1470; // 30 spectra a second
+    for (const Signal &signal : signals) {
+        std::vector<int16_t> audio(kFrames * 2);
+        signal.render(audio);
+        std::array<std::array<int, 9>, 8> histogram{};
+        int spectra = 0;
+        for (std::size_t start = 0; start + kFftLength <= kFrames; start += kHop)
+            for (int channel = 0; channel < 2; ++channel, ++spectra) {
+                const auto levels = bandLevels(spectrumOfChannel(audio, channel, start));
+                for (std::size_t b = 0; b < 8; ++b)
+                    ++histogram[b][static_cast<std::size_t>(levels[b])];
+            }
+        int movingBands = 0;
+        double pinnedShare = 0.0;
+        for (const auto &band : histogram) {
+            // A level counts as visited when the band spends 2 % of the time there.
+            const auto visited = std::count_if(band.begin(), band.end(), [&](int n) { return n * 50 >= spectra; });
+            movingBands += visited >= 4;
+            pinnedShare += static_cast<double>(band[0] + band[8]) / spectra / 8.0;
+        }
+        EXPECT_GE(movingBands, 7) << signal.name << ": bands visiting at least 4 levels";
+        EXPECT_LT(pinnedShare, 0.5) << signal.name << ": share of time bands sit at 0 or 8";
+    }
+}
+
+} // namespace
+} // namespace lumora::vbvis

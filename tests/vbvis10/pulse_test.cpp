@@ -1,0 +1,288 @@
+#include "bridge.h"
+#include "testsignals.h"
+
+#include <gtest/gtest.h>
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+namespace lumora::vbvis {
+namespace {
+
+using testing::allZero;
+using testing::peakBin;
+using testing::sineFrames;
+using testing::spectrumOf;
+using testing::waitUntil;
+
+// A private PulseAudio daemon with one null sink, "lumora_test", whose
+// monitor is the default monitor. It runs in a private runtime and home
+// directory (also as root, headless), and the test process's environment
+// points libpulse at it.
+class PulseDaemon {
+public:
+    PulseDaemon()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vbvis10-pulse-XXXXXX").string();
+        m_root = ::mkdtemp(pattern.data());
+        std::filesystem::create_directories(m_root / "run");
+        std::filesystem::create_directories(m_root / "home");
+        std::filesystem::permissions(m_root / "run", std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
+        ::setenv("XDG_RUNTIME_DIR", (m_root / "run").c_str(), 1);
+        ::setenv("HOME", (m_root / "home").c_str(), 1);
+        ::unsetenv("PULSE_SERVER");
+        ::unsetenv("PULSE_SINK");
+        ::unsetenv("PULSE_SOURCE");
+    }
+    ~PulseDaemon()
+    {
+        stop();
+        std::filesystem::remove_all(m_root);
+    }
+
+    // Starts the daemon and waits until it takes connections; false with
+    // its log when it cannot start.
+    bool start()
+    {
+        const std::string log = (m_root / "daemon.log").string();
+        std::vector<std::string> args{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                      "--system=false", "--use-pid-file=no", "--log-target=file:" + log,
+                                      "-L", "module-native-protocol-unix",
+                                      "-L", "module-null-sink sink_name=lumora_test"};
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (::posix_spawnp(&m_pid, "pulseaudio", nullptr, nullptr, argv.data(), environ) != 0) {
+            m_pid = -1;
+            return false;
+        }
+        return waitUntil([] {
+            int error = 0;
+            const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+            pa_simple *probe = pa_simple_new(nullptr, "lumora-test-probe", PA_STREAM_PLAYBACK, nullptr, "probe",
+                                             &spec, nullptr, nullptr, &error);
+            if (probe)
+                pa_simple_free(probe);
+            return probe != nullptr;
+        });
+    }
+
+    // Ends the daemon at once, as a crash or a logout would.
+    void kill()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+    void stop()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+    std::string log() const
+    {
+        std::ifstream in(m_root / "daemon.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // Runs pactl against this daemon; true when it succeeds.
+    bool pactl(const std::string &arguments) const
+    {
+        return std::system(("pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+    }
+
+private:
+    std::filesystem::path m_root;
+    pid_t m_pid = -1;
+};
+
+// Plays a tone (or silence) into a sink on its own thread until destroyed
+// or until the daemon goes away.
+class Player {
+public:
+    Player(double hz, double left, double right, const char *sink = nullptr)
+        : m_thread([=](std::stop_token stop) {
+              const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+              pa_buffer_attr attr{};
+              attr.maxlength = static_cast<uint32_t>(-1);
+              attr.tlength = 44100 * 4 / 20; // 50 ms ahead
+              attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
+              int error = 0;
+              pa_simple *stream = pa_simple_new(nullptr, "lumora-test", PA_STREAM_PLAYBACK, sink, "tone", &spec,
+                                                nullptr, &attr, &error);
+              if (!stream)
+                  return;
+              std::int64_t frame = 0;
+              while (!stop.stop_requested()) {
+                  const auto chunk = sineFrames(hz, left, right, 441, frame);
+                  frame += 441;
+                  if (pa_simple_write(stream, chunk.data(), chunk.size() * 2, &error) < 0)
+                      break;
+              }
+              pa_simple_free(stream);
+          })
+    {
+    }
+
+private:
+    std::jthread m_thread;
+};
+
+class PulseCapture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_daemon = new PulseDaemon;
+        s_started = s_daemon->start();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_daemon;
+        s_daemon = nullptr;
+    }
+    void SetUp() override
+    {
+        // No daemon is a broken test machine, not a reason to skip.
+        ASSERT_TRUE(s_started) << "the test PulseAudio daemon did not start:\n" << s_daemon->log();
+    }
+
+    static PulseDaemon *s_daemon;
+    static bool s_started;
+};
+
+PulseDaemon *PulseCapture::s_daemon = nullptr;
+bool PulseCapture::s_started = false;
+
+TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
+{
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    struct Case {
+        double hz;
+        double left;
+        double right;
+        std::size_t bin;
+    };
+    for (const Case &c : std::array<Case, 3>{{{1000.0, 16384, 16384, 26},
+                                              {10000.0, 16384, 16384, 261},
+                                              {1000.0, 16384, 0, 26}}}) {
+        SCOPED_TRACE(std::to_string(c.hz) + " Hz, left " + std::to_string(c.left) + ", right " +
+                     std::to_string(c.right));
+        Player player(c.hz, c.left, c.right);
+        // The first read from an idle monitor can take about two seconds.
+        ASSERT_TRUE(waitUntil([&] { return peakBin(spectrumOf(bridge, 0)) == c.bin && bridge.vu(0) > 11000; }));
+        EXPECT_NEAR(bridge.vu(0), 11585, 300);
+        if (c.right > 0) {
+            EXPECT_EQ(peakBin(spectrumOf(bridge, 1)), c.bin);
+        } else {
+            EXPECT_EQ(bridge.vu(1), 0);
+            EXPECT_TRUE(allZero(spectrumOf(bridge, 1)));
+        }
+    }
+}
+
+TEST_F(PulseCapture, SilenceGivesZeros)
+{
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    {
+        Player tone(1000.0, 16384, 16384);
+        ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000; }));
+    }
+    Player silence(1000.0, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) == 0 && bridge.vu(1) == 0; }));
+    EXPECT_TRUE(allZero(spectrumOf(bridge, 0)));
+    EXPECT_TRUE(allZero(spectrumOf(bridge, 1)));
+}
+
+TEST_F(PulseCapture, NamedSourcesAreRecordedOrRefused)
+{
+    Bridge named;
+    std::ostringstream log;
+    ASSERT_TRUE(named.install("pulse:lumora_test.monitor", log)) << log.str();
+    Player player(10000.0, 16384, 16384);
+    EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(named, 1)) == 261; }));
+
+    Bridge missing;
+    EXPECT_FALSE(missing.install("pulse:no_such_source", log));
+    EXPECT_NE(log.str().find("no_such_source"), std::string::npos) << log.str();
+}
+
+TEST_F(PulseCapture, FollowsTheDefaultOutput)
+{
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    ASSERT_TRUE(s_daemon->pactl("load-module module-null-sink sink_name=lumora_other"));
+    ASSERT_TRUE(s_daemon->pactl("set-default-sink lumora_other"));
+    {
+        // Played on the new default output only.
+        Player player(10000.0, 16384, 16384, "lumora_other");
+        EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(bridge, 0)) == 261 && bridge.vu(0) > 11000; }));
+    }
+    EXPECT_TRUE(s_daemon->pactl("set-default-sink lumora_test"));
+}
+
+TEST_F(PulseCapture, ServerLossGivesZerosThenReconnects)
+{
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    {
+        Player player(1000.0, 16384, 16384);
+        ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000; }));
+        s_daemon->kill();
+        EXPECT_TRUE(waitUntil([&] { return bridge.vu(0) == 0 && bridge.vu(1) == 0 && allZero(spectrumOf(bridge, 0)); }));
+    }
+    ASSERT_TRUE(s_daemon->start()) << s_daemon->log();
+    Player player(10000.0, 16384, 16384);
+    EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(bridge, 0)) == 261 && bridge.vu(0) > 11000; },
+                          std::chrono::seconds(15)));
+}
+
+TEST_F(PulseCapture, NoServerMeansRefusalForPulseAndTheDemoForAuto)
+{
+    s_daemon->stop();
+    struct Case {
+        const char *choice;
+        bool attached;
+        std::string says;
+    };
+    for (const Case &c : std::array<Case, 2>{{{"pulse", false, "sound server"}, {"auto", true, "demo"}}}) {
+        Bridge bridge;
+        std::ostringstream log;
+        EXPECT_EQ(bridge.install(c.choice, log), c.attached) << c.choice;
+        EXPECT_NE(log.str().find(c.says), std::string::npos) << log.str();
+        const std::string said = log.str();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+    s_started = s_daemon->start();
+}
+
+} // namespace
+} // namespace lumora::vbvis

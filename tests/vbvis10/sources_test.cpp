@@ -1,0 +1,238 @@
+#include "bridge.h"
+#include "testsignals.h"
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace lumora::vbvis {
+namespace {
+
+using testing::allZero;
+using testing::peakBin;
+using testing::sineFrames;
+using testing::spectrumOf;
+using testing::waitUntil;
+
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vbvis10-test-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~ScratchDir() { std::filesystem::remove_all(m_path); }
+    std::string operator/(const std::string &name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Writes a tone into a named pipe on its own thread, as a player's fifo
+// output does: opens, writes in real time, closes when stopped.
+class PipeWriter {
+public:
+    PipeWriter(std::string path, double hz, double left, double right)
+        : m_thread([=, this](std::stop_token stop) {
+              const int fd = ::open(path.c_str(), O_WRONLY);
+              if (fd < 0)
+                  return;
+              std::int64_t frame = 0;
+              while (!stop.stop_requested()) {
+                  const auto chunk = sineFrames(hz, left, right, 441, frame);
+                  frame += 441;
+                  if (::write(fd, chunk.data(), chunk.size() * 2) < 0)
+                      break;
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              }
+              ::close(fd);
+          })
+    {
+    }
+
+private:
+    std::jthread m_thread;
+};
+
+TEST(FifoSource, DeliversToneWhileWrittenAndSurvivesTheWriterLeaving)
+{
+    ScratchDir dir;
+    const std::string pipe = dir / "music.fifo";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install(("fifo:" + pipe).c_str(), log)) << log.str();
+    EXPECT_EQ(bridge.vu(0), 0) << "no writer yet";
+
+    for (const auto &[hz, bin] : {std::pair{1000.0, 26u}, std::pair{10000.0, 261u}}) {
+        SCOPED_TRACE(std::to_string(hz) + " Hz");
+        {
+            // Left channel only, at half scale.
+            PipeWriter writer(pipe, hz, 16384, 0);
+            ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000; }));
+            EXPECT_NEAR(bridge.vu(0), 11585, 150);
+            EXPECT_EQ(peakBin(spectrumOf(bridge, 0)), bin);
+            EXPECT_EQ(bridge.vu(1), 0);
+            EXPECT_TRUE(allZero(spectrumOf(bridge, 1)));
+        }
+        // The writer has gone: silence, until the next one comes.
+        EXPECT_TRUE(waitUntil([&] { return bridge.vu(0) == 0 && allZero(spectrumOf(bridge, 0)); }));
+    }
+}
+
+std::string writeToneFile(const std::string &path, int rate, int channels, double hz, double amplitude)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        return sf_strerror(nullptr);
+    std::vector<float> frames(static_cast<std::size_t>(rate * channels)); // one second
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        frames[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * hz *
+                                                            static_cast<double>(i / static_cast<std::size_t>(channels)) / rate));
+    sf_writef_float(file, frames.data(), rate);
+    sf_close(file);
+    return {};
+}
+
+TEST(FileSource, PlaysFilesOfAnyRateAndChannelCount)
+{
+    struct Case {
+        int rate;
+        int channels;
+        double hz;
+        std::size_t bin;
+    };
+    ScratchDir dir;
+    for (const Case &c : std::array<Case, 3>{{{44100, 2, 1000.0, 26}, {22050, 1, 1000.0, 26}, {48000, 2, 2000.0, 52}}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
+        const std::string path = dir / ("tone" + std::to_string(c.rate) + ".wav");
+        ASSERT_EQ(writeToneFile(path, c.rate, c.channels, c.hz, 0.5), "");
+        Bridge bridge;
+        std::ostringstream log;
+        ASSERT_TRUE(bridge.install(("file:" + path).c_str(), log)) << log.str();
+        ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000 && bridge.vu(1) > 11000; }));
+        for (int channel : {0, 1}) {
+            // Half scale: RMS 0.5 * 32767 / sqrt(2).
+            EXPECT_NEAR(bridge.vu(channel), 11585, 300);
+            EXPECT_EQ(peakBin(spectrumOf(bridge, channel)), c.bin);
+        }
+        // The file loops: a second later (past its one-second length) still sound.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        EXPECT_GT(bridge.vu(0), 11000);
+    }
+}
+
+TEST(Bridge, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
+{
+    ScratchDir dir;
+    const std::string text = dir / "notes.txt";
+    std::ofstream(text) << "this is not a sound file, only some words\n";
+    const std::string emptyWav = dir / "empty.wav";
+    {
+        SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+        sf_close(sf_open(emptyWav.c_str(), SFM_WRITE, &info));
+    }
+    struct Case {
+        std::string choice;
+        std::string mentions;
+    };
+    const std::array<Case, 8> cases{{
+        {"file:" + (dir / "missing.wav"), "missing.wav"},
+        {"file:" + text, "notes.txt"},
+        {"file:" + emptyWav, "no sound"},
+        {"fifo:" + (dir / "missing.fifo"), "missing.fifo"},
+        {"fifo:" + text, "not a named pipe"},
+        {"pulse:", "LUMORA_SOURCE"},
+        {"speakers", "LUMORA_SOURCE"},
+        {"file:", "LUMORA_SOURCE"},
+    }};
+    for (const Case &c : cases) {
+        Bridge bridge;
+        std::ostringstream log;
+        EXPECT_FALSE(bridge.install(c.choice.c_str(), log)) << c.choice;
+        const std::string line = log.str();
+        EXPECT_NE(line.find(c.mentions), std::string::npos) << line;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_TRUE(line.starts_with("libVbVis10: ")) << line;
+        EXPECT_EQ(bridge.vu(0), 0);
+        EXPECT_TRUE(allZero(spectrumOf(bridge, 0)));
+    }
+}
+
+TEST(Bridge, ParsesTheSourceChoice)
+{
+    using Kind = SourceChoice::Kind;
+    struct Case {
+        const char *text;
+        bool valid;
+        Kind kind;
+        std::string argument;
+    };
+    const std::array<Case, 9> cases{{
+        {"", true, Kind::Auto, ""},
+        {"auto", true, Kind::Auto, ""},
+        {"pulse", true, Kind::Pulse, ""},
+        {"pulse:alsa_output.monitor", true, Kind::Pulse, "alsa_output.monitor"},
+        {"fifo:/tmp/mpd.fifo", true, Kind::Fifo, "/tmp/mpd.fifo"},
+        {"file:/music/a:b.flac", true, Kind::File, "/music/a:b.flac"},
+        {"demo", true, Kind::Demo, ""},
+        {"Demo", false, Kind::Auto, ""},
+        {"fifo:", false, Kind::Auto, ""},
+    }};
+    for (const Case &c : cases) {
+        const auto choice = parseSourceChoice(c.text);
+        ASSERT_EQ(choice.has_value(), c.valid) << c.text;
+        if (choice) {
+            EXPECT_EQ(choice->kind, c.kind) << c.text;
+            EXPECT_EQ(choice->argument, c.argument) << c.text;
+        }
+    }
+}
+
+TEST(DemoSource, PlaysMovingStereoMusic)
+{
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install("demo", log));
+    EXPECT_EQ(log.str(), "");
+    ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 0 && bridge.vu(1) > 0; }));
+    // Over two seconds the spectra change from one look to the next, and
+    // left and right differ (the hi-hats and chords pan).
+    std::vector<int> previous = spectrumOf(bridge, 0);
+    int changes = 0;
+    int stereoDifferences = 0;
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto left = spectrumOf(bridge, 0);
+        changes += left != previous;
+        stereoDifferences += left != spectrumOf(bridge, 1);
+        previous = left;
+    }
+    EXPECT_GE(changes, 18);
+    EXPECT_GE(stereoDifferences, 18);
+}
+
+TEST(Bridge, SecondInstallKeepsTheFirstSource)
+{
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install("demo", log));
+    EXPECT_TRUE(bridge.install("file:/does/not/exist.wav", log));
+    EXPECT_EQ(log.str(), "");
+}
+
+} // namespace
+} // namespace lumora::vbvis
