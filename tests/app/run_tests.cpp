@@ -1,0 +1,284 @@
+// Streaming runs through the real window (offscreen), the test bridge
+// library and a real pseudo-terminal in place of the display's serial port.
+#include "errorreport.h"
+#include "frmmain.h"
+#include "modalanswerer.h"
+#include "pty.h"
+#include "serialline.h"
+#include "signalclose.h"
+#include "streamingrun.h"
+#include "testbridge.h"
+#include "wireformat.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+
+using lumora::FrmMain;
+using lumora::test::Bytes;
+using lumora::test::PortVariable;
+using lumora::test::Pty;
+using lumora::test::PtyReader;
+using lumora::test::TestBridge;
+namespace wire = lumora::wire;
+
+namespace {
+
+const Bytes kBlanking = [] {
+    const auto bytes = wire::encode(wire::blankCycle());
+    return Bytes(bytes.begin(), bytes.end());
+}();
+
+// A spectrum of 100 values whose last three tenths (band 7) are full and
+// the rest silent: band 7 fills its bar, level 8.
+std::string band7Full()
+{
+    return std::string(140, '0') + std::string(60, 'F');
+}
+
+class RunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        lib.reset();
+        lib.setCount(100);
+        lib.setSpectrumText(0, band7Full());
+        lib.setSpectrumText(1, band7Full());
+        ASSERT_TRUE(frm.Form_Load());
+        frm.show();
+    }
+
+    // Presses Stop at the run's first pass through the event pump.
+    void stopAfterStart()
+    {
+        QTimer::singleShot(0, frm.Command2, &QPushButton::click);
+    }
+
+    // Waits until the reader has seen n bytes (the slave may still be
+    // draining its last bytes when the run returns).
+    Bytes receivedAtLeast(std::size_t n)
+    {
+        QDeadlineTimer deadline(5000);
+        while (reader.count() < n && !deadline.hasExpired())
+            QTest::qWait(5);
+        return reader.received();
+    }
+
+    static Bytes frameBytes(const lumora::LampFrame& frame, const std::string& slice)
+    {
+        const auto bytes = wire::encode(lumora::currentCycle(frame, slice));
+        return Bytes(bytes.begin(), bytes.end());
+    }
+
+    TestBridge lib;
+    Pty pty;
+    PortVariable port{pty.slave()};
+    PtyReader reader{pty.master()};
+    FrmMain frm;
+};
+
+TEST_F(RunTest, StopDuringFirstCycleSendsOneFrameThenBlanking)
+{
+    frm.Check1->setChecked(true);
+    frm.ScrollFlag = 0;
+    lib.clearCalls();
+    stopAfterStart();
+    frm.Command1->click();
+
+    EXPECT_FALSE(frm.MSComm1->isOpen());
+    EXPECT_TRUE(frm.Command1->isEnabled());
+    EXPECT_FALSE(frm.Command2->isEnabled());
+    EXPECT_EQ(frm.StopFlag, -1);
+
+    const Bytes got = receivedAtLeast(2 * wire::kCycleBytes);
+    ASSERT_EQ(got.size(), 2u * wire::kCycleBytes);
+    const Bytes cycle(got.begin(), got.begin() + wire::kCycleBytes);
+    EXPECT_EQ(cycle, frameBytes(frm.FrameMatrix, "Megacool - zelf gema"));
+    EXPECT_EQ(cycle[0], frm.FrameMatrix(1, 1));
+    EXPECT_EQ(cycle[56], 255) << "left band 7, bar mode, level 8";
+    EXPECT_EQ(cycle[63], 255) << "right band 7 is FrameMatrix(8, 8)";
+    EXPECT_EQ(Bytes(got.begin() + wire::kCycleBytes, got.end()), kBlanking);
+
+    // One cycle's six bridge calls, in order.
+    const auto calls = lib.calls();
+    ASSERT_EQ(calls.size(), 6u);
+    const std::string spaces = std::string(201, ' ') + '\0';
+    const std::string empty(1, '\0');
+    const std::vector<lumora::test::BridgeCall> expected = {
+        {TESTBRIDGE_VU, 0, -1, false, {}},
+        {TESTBRIDGE_VU, 1, -1, false, {}},
+        {TESTBRIDGE_SPECTRUM, 0, 0, true, empty},
+        {TESTBRIDGE_SPECTRUM, 0, 201, true, spaces},
+        {TESTBRIDGE_SPECTRUM, 0, 0, true, empty},
+        {TESTBRIDGE_SPECTRUM, 1, 201, true, spaces},
+    };
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(RunTest, DotModeLevelEightGoesOutAs128)
+{
+    stopAfterStart();
+    frm.Command1->click();
+    const Bytes got = receivedAtLeast(wire::kCycleBytes);
+    ASSERT_GE(got.size(), static_cast<std::size_t>(wire::kCycleBytes));
+    EXPECT_EQ(got[56], 128);
+    EXPECT_EQ(got[63], 128);
+    EXPECT_EQ(got[0], 0);
+}
+
+TEST_F(RunTest, TickWhileIdleRotatesTheFirstSlice)
+{
+    QTest::qWait(600);  // the scroll timer ticks while no run is active
+    ASSERT_EQ(frm.ScrollFlag, -1);
+    stopAfterStart();
+    frm.Command1->click();
+    const Bytes got = receivedAtLeast(wire::kCycleBytes);
+    ASSERT_GE(got.size(), static_cast<std::size_t>(wire::kCycleBytes));
+    EXPECT_EQ(std::string(got.begin() + 64, got.begin() + 84), "egacool - zelf gemaa");
+}
+
+TEST_F(RunTest, SecondRunStartsFromTheFirstRunsHistoryAndTheInitialText)
+{
+    frm.Check1->setChecked(true);
+    stopAfterStart();
+    frm.Command1->click();
+    ASSERT_EQ(receivedAtLeast(2 * wire::kCycleBytes).size(), 2u * wire::kCycleBytes);
+
+    lib.setSpectrumText(0, std::string(200, '0'));
+    frm.ScrollFlag = 0;
+    stopAfterStart();
+    frm.Command1->click();
+    const Bytes got = receivedAtLeast(4 * wire::kCycleBytes);
+    ASSERT_EQ(got.size(), 4u * wire::kCycleBytes);
+    const std::size_t second = 2 * wire::kCycleBytes;
+    EXPECT_EQ(got[second + 56], 0) << "left band 7 now silent";
+    EXPECT_EQ(got[second + 57], 255) << "the first run's level, one step older";
+    EXPECT_EQ(got[second + 62], 255);
+    EXPECT_EQ(got[second + 63], 255);
+    EXPECT_EQ(std::string(got.begin() + second + 64, got.begin() + second + 84), "Megacool - zelf gema");
+}
+
+TEST_F(RunTest, CyclesRepeatUntilStop)
+{
+    int cycles = 0;
+    lib.clearCalls();
+    // Stop once the bridge has seen three cycles' calls.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (lib.calls().size() >= 18 && frm.Command2->isEnabled())
+            frm.Command2->click();
+    });
+    poll.start(1);
+    frm.Command1->click();
+    cycles = static_cast<int>(lib.calls().size() / 6);
+    ASSERT_GE(cycles, 3);
+    const Bytes got = receivedAtLeast(static_cast<std::size_t>(cycles + 1) * wire::kCycleBytes);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(cycles + 1) * wire::kCycleBytes);
+    EXPECT_EQ(Bytes(got.end() - wire::kCycleBytes, got.end()), kBlanking);
+    for (int c = 0; c < cycles; ++c)
+        EXPECT_NE(Bytes(got.begin() + c * wire::kCycleBytes, got.begin() + (c + 1) * wire::kCycleBytes), kBlanking);
+}
+
+TEST_F(RunTest, ClosingTheWindowDuringARunStopsBlanksAndThenCloses)
+{
+    QTimer::singleShot(0, &frm, &QWidget::close);
+    frm.Command1->click();
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_FALSE(frm.MSComm1->isOpen());
+    const Bytes got = receivedAtLeast(2 * wire::kCycleBytes);
+    ASSERT_EQ(got.size(), 2u * wire::kCycleBytes);
+    EXPECT_EQ(Bytes(got.begin() + wire::kCycleBytes, got.end()), kBlanking);
+}
+
+TEST_F(RunTest, TerminationSignalDuringARunStopsBlanksAndThenCloses)
+{
+    ASSERT_TRUE(lumora::closeOnSignals(frm));
+    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+    frm.Command1->click();
+    EXPECT_FALSE(frm.isVisible());
+    const Bytes got = receivedAtLeast(2 * wire::kCycleBytes);
+    ASSERT_EQ(got.size(), 2u * wire::kCycleBytes);
+    EXPECT_EQ(Bytes(got.begin() + wire::kCycleBytes, got.end()), kBlanking);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+TEST_F(RunTest, StopIsServicedWhileTheDisplayHasStalled)
+{
+    reader.hold(true);
+    bool stoppedWhileFull = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!stoppedWhileFull && frm.MSComm1->outstanding() >= wire::kOutputBufferBytes) {
+            frm.Command2->click();  // serviced although every write is waiting
+            stoppedWhileFull = frm.StopFlag == -1 && frm.running();
+            reader.hold(false);
+        }
+    });
+    watch.start(2);
+    frm.Command1->click();
+    EXPECT_TRUE(stoppedWhileFull);
+    EXPECT_FALSE(frm.MSComm1->isOpen());
+    const Bytes got = reader.received();
+    ASSERT_GE(got.size(), 2u * wire::kCycleBytes);
+    EXPECT_EQ(got.size() % wire::kCycleBytes, 0u);
+    EXPECT_EQ(Bytes(got.end() - wire::kCycleBytes, got.end()), kBlanking);
+}
+
+// Failures end the program through the error report: a fresh process each.
+class RunFailureTest : public ::testing::Test {
+protected:
+    void SetUp() override { ::testing::FLAGS_gtest_death_test_style = "threadsafe"; }
+};
+
+void startRunExpectingFailure(const std::function<void(FrmMain&)>& arrange)
+{
+    ::alarm(30);  // a hang is a failure, not a stuck test
+    lumora::test::ModalAnswerer answerer;
+    FrmMain frm;
+    if (!frm.Form_Load())
+        std::_Exit(10);
+    arrange(frm);
+    frm.Command1->click();
+    std::_Exit(11);
+}
+
+TEST_F(RunFailureTest, MissingDeviceIsReported)
+{
+    PortVariable port("/dev/lumora-no-such-port");
+    EXPECT_EXIT(startRunExpectingFailure([](FrmMain&) {}), ::testing::ExitedWithCode(lumora::kExitFailure),
+                "run-time error 1005: .*/dev/lumora-no-such-port.*No such file");
+}
+
+TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
+{
+    Pty pty;
+    PortVariable port(pty.slave());
+    EXPECT_EXIT(startRunExpectingFailure([&](FrmMain&) {
+                    static QSerialPort other(QString::fromStdString(pty.slave()));
+                    if (!other.open(QIODevice::WriteOnly))
+                        std::_Exit(12);
+                }),
+                ::testing::ExitedWithCode(lumora::kExitFailure),
+                "run-time error 1005: .*/dev/pts/[0-9]+: Device or resource busy");
+}
+
+TEST_F(RunFailureTest, DisplayGoingAwayMidRunIsReported)
+{
+    Pty pty;
+    PortVariable port(pty.slave());
+    EXPECT_EXIT(startRunExpectingFailure([&](FrmMain& frm) {
+                    QTimer::singleShot(200, [&] { pty.closeMaster(); });
+                    (void)frm;
+                }),
+                ::testing::ExitedWithCode(lumora::kExitFailure),
+                "run-time error 100[67]: .*/dev/pts/[0-9]+: Input/output error");
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// A pseudo-terminal pair for tests: the test holds the master side and plays
+// the display; the program opens the slave through LUMORA_PORT. A reader
+// thread collects what arrives, and can be held to play a stalled display.
+#pragma once
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace lumora::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class Pty {
+public:
+    Pty()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            throw std::runtime_error(std::string("no pty: ") + std::strerror(errno));
+        m_slave = ::ptsname(m_master);
+    }
+    ~Pty() { closeMaster(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    const std::string& slave() const { return m_slave; }
+    int master() const { return m_master; }
+
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+private:
+    int m_master = -1;
+    std::string m_slave;
+};
+
+// Sets LUMORA_PORT for the lifetime of the object.
+class PortVariable {
+public:
+    explicit PortVariable(const std::string& device)
+    {
+        if (const char* old = std::getenv("LUMORA_PORT"))
+            m_old = old;
+        ::setenv("LUMORA_PORT", device.c_str(), 1);
+    }
+    ~PortVariable()
+    {
+        if (m_old.empty())
+            ::unsetenv("LUMORA_PORT");
+        else
+            ::setenv("LUMORA_PORT", m_old.c_str(), 1);
+    }
+
+private:
+    std::string m_old;
+};
+
+// Reads the master on its own thread while the program writes on the test's
+// main thread (where a streaming run blocks until it ends).
+class PtyReader {
+public:
+    explicit PtyReader(int master) : m_master(master), m_thread([this] { loop(); }) {}
+    ~PtyReader()
+    {
+        m_quit = true;
+        m_thread.join();
+    }
+
+    // While held, nothing is read: the display has stalled.
+    void hold(bool held) { m_held = held; }
+
+    Bytes received()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_bytes;
+    }
+    std::size_t count()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_bytes.size();
+    }
+
+private:
+    void loop()
+    {
+        std::uint8_t buffer[4096];
+        while (!m_quit) {
+            if (m_held) {
+                ::usleep(1000);
+                continue;
+            }
+            pollfd fd{m_master, POLLIN, 0};
+            if (::poll(&fd, 1, 5) <= 0)
+                continue;
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n > 0) {
+                std::lock_guard lock(m_mutex);
+                m_bytes.insert(m_bytes.end(), buffer, buffer + n);
+            } else {
+                ::usleep(1000);  // the slave is closed: EIO until it reopens
+            }
+        }
+    }
+
+    int m_master;
+    std::atomic<bool> m_quit{false};
+    std::atomic<bool> m_held{false};
+    std::mutex m_mutex;
+    Bytes m_bytes;
+    std::thread m_thread;
+};
+
+}  // namespace lumora::test
