@@ -127,11 +127,8 @@ void SerialLine::open()
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_failure.reset();
-    if (!m_port->open(QIODevice::WriteOnly)) {
-        m_failure.reset();
-        throwOpenFailure();
-    }
-    m_failure.reset();
+    if (!m_port->open(QIODevice::WriteOnly))
+        throwOpenFailure(path);
 
     // QSerialPort's lock file and TIOCEXCL do not stop root, nor a program
     // that opened the device under another name; flock() does.
@@ -148,7 +145,7 @@ void SerialLine::open()
     m_lineBlocked = false;
 }
 
-void SerialLine::throwOpenFailure()
+void SerialLine::throwOpenFailure(const QString& path)
 {
     const std::string where = text(m_device) + ": ";
     switch (m_port->error()) {
@@ -158,7 +155,7 @@ void SerialLine::throwOpenFailure()
         // QSerialPort reports both a denied open() and a lock held by
         // another program as a permission error; the device's access bits
         // tell them apart.
-        const QByteArray local = m_port->portName().toLocal8Bit();
+        const QByteArray local = path.toLocal8Bit();
         if (::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
             throw Failure(FailureNumber::PortNotOpen,
                           where + std::strerror(EACCES) +

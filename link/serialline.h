@@ -86,7 +86,7 @@ private:
     void remember(Failure failure);
     void throwIfFailed();
     void shutDown();
-    [[noreturn]] void throwOpenFailure();
+    [[noreturn]] void throwOpenFailure(const QString& path);
 
     Yield m_yield;
     int m_portNumber = 1;
