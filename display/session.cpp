@@ -84,8 +84,9 @@ void Session::drain()
         m_recording.flush();
 
     const auto end = m_queue.endOfInput();
-    if (!end)
+    if (!end || m_inputEnded)
         return;
+    m_inputEnded = true;
     if (!end->empty()) {
         std::fprintf(stderr, "lumora-display: %s\n", end->c_str());
         if (!m_window) {

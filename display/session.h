@@ -53,6 +53,7 @@ private:
     Nanoseconds m_started{};
     QTimer m_statusTimer;
     QString m_state;
+    bool m_inputEnded = false;  // the end was reported
     bool m_stopped = false;
 };
 
