@@ -149,6 +149,41 @@ TEST(LumoraDisplayProgram, SigtermEndsWithSummaryAndTheRecordingReplaysTheSame)
     }
 }
 
+// --port reads through QSerialPort; here the "serial port" is the slave of
+// a pseudo-terminal the test owns. Closing the master makes the device
+// vanish: the program notices, prints its summary and ends with status 1
+// instead of reading the dead port again and again.
+TEST(LumoraDisplayProgram, PortModeReadsTheDeviceAndEndsWhenItVanishes)
+{
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);  // not inherited by the child
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    Subprocess display(kProgram, {"--headless", "--print-cycles", "--port", device});
+
+    // The program sets the line raw when it opens the port; until a cycle
+    // comes back, keep offering it (an early copy may arrive cooked and is
+    // then dropped at the next silence).
+    std::string cycle;
+    for (int attempt = 0; attempt < 20 && cycle.empty(); ++attempt) {
+        writeCycle(master, sampleCycle(5));
+        while (auto line = display.readLine(300ms)) {
+            if (line->rfind("C ", 0) == 0) {
+                cycle = *line;
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(cycle.substr(cycle.find(' ', 2) + 1), hexBytes(wire::encode(sampleCycle(5))));
+
+    ::close(master);
+    const auto rest = display.readRest(10s);
+    ASSERT_GE(rest.size(), 4U);
+    EXPECT_EQ(rest[rest.size() - 3], "blankings: 0");
+    EXPECT_EQ(display.wait(10s), 1);
+}
+
 // The window under a real X server (a private Xvfb started by the
 // screenshot script): at the centre of every lamp the screen shows the
 // lamp's colour when its bit is set and near-black when it is not.
