@@ -35,12 +35,14 @@ const char* const kCaption = "Lumora - Winamp Plugin - by the Lumora developers"
 const char* const kInstallFailureText = "Sorry, there was a problem installing the plugin.";
 const char* const kInstallFailureTitle = "WinAmp DERudu Demo";
 
+// Back colour black, text white.
 void styleOnBlack(QWidget* widget)
 {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colorFromBgr(0x000000));
     palette.setColor(QPalette::WindowText, colorFromBgr(0xFFFFFF));
     widget->setPalette(palette);
+    widget->setBackgroundRole(QPalette::Window);
     widget->setAutoFillBackground(true);
 }
 
