@@ -1,0 +1,93 @@
+// One cycle's work without I/O (meters, frame, tick), the spectrum text
+// decoder alone, and the cost of one pass of the event pump in the real
+// window. Uses the test bridge library with 576 values per channel.
+//
+//   build-release/bin/cycle_bench
+#include "frmmain.h"
+#include "modvbvis10.h"
+#include "testbridge.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+namespace {
+
+std::string randomHex(std::size_t values, unsigned seed)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::mt19937 random(seed);
+    std::string text;
+    for (std::size_t i = 0; i < 2 * values; ++i)
+        text += digits[random() % 16];
+    return text;
+}
+
+lumora::FrmMain& window()
+{
+    static lumora::FrmMain* frm = [] {
+        lumora::test::TestBridge lib;
+        lib.setCount(576);
+        lib.setSpectrumText(0, randomHex(576, 1));
+        lib.setSpectrumText(1, randomHex(576, 2));
+        lib.setVu(0, 9000);
+        lib.setVu(1, 12000);
+        auto* w = new lumora::FrmMain;
+        w->Form_Load();
+        w->show();
+        return w;
+    }();
+    return *frm;
+}
+
+void BM_CycleWithoutIo(benchmark::State& state)
+{
+    lumora::FrmMain& frm = window();
+    frm.MarqueeText = "Megacool - zelf gemaakt se - schoon hee ;-) ... ";
+    for (auto _ : state) {
+        frm.ScrollFlag = -1;
+        frm.consumeScrollTick();
+        frm.SetVu(0);
+        frm.SetVu(1);
+        frm.SetSpectrum(0);
+        frm.SetSpectrum(1);
+        frm.UpdateFrameMatrix();
+        benchmark::DoNotOptimize(frm.FrameMatrix(8, 8));
+    }
+    lumora::test::TestBridge().clearCalls();  // the bridge records every call
+}
+BENCHMARK(BM_CycleWithoutIo);
+
+void BM_DecodeSpectrumText(benchmark::State& state)
+{
+    const auto n = static_cast<std::int16_t>(state.range(0));
+    const std::string text = randomHex(static_cast<std::size_t>(n), 3) + ' ';
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lumora::modVbVis10::decodeSpectrumText(text, n));
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_DecodeSpectrumText)->Arg(576)->Arg(16383);
+
+// One yield: a pass of the event pump in the shown window, with its 500 ms
+// timer running and nothing else pending.
+void BM_Yield(benchmark::State& state)
+{
+    window();
+    for (auto _ : state)
+        lumora::yieldOnce();
+}
+BENCHMARK(BM_Yield);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
