@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -90,24 +91,40 @@ std::unique_ptr<ByteSource> openSource(const Options& options, std::string& erro
 
 int main(int argc, char* argv[])
 {
-    bool headless = false;
-    for (int i = 1; i < argc; ++i)
-        headless = headless || std::strcmp(argv[i], "--headless") == 0;
-    // The QApplication takes Qt's own arguments (-platform, ...) out of argv.
+    // Our own options are checked before any window system is touched, so
+    // that --help and a wrong argument need no display. Qt's own arguments
+    // (-platform, -geometry, ...) start with a single dash; with one of
+    // those the check waits until QApplication has taken them out.
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string error;
+    auto options = parseOptions(arguments, error);
+    const bool qtArguments = std::any_of(arguments.begin(), arguments.end(), [](const std::string& a) {
+        return a.size() > 1 && a[0] == '-' && a[1] != '-' && a != "-h";
+    });
+    if (!options && !qtArguments)
+        return fail(error);
+    if (options && options->help) {
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    }
+
+    const bool headless = options ? options->headless
+                                  : std::find(arguments.begin(), arguments.end(), "--headless") !=
+                                        arguments.end();
     std::unique_ptr<QCoreApplication> app;
     if (headless)
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
-
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string error;
-    const auto options = parseOptions(arguments, error);
-    if (!options)
-        return fail(error);
-    if (options->help) {
-        std::fputs(helpText().c_str(), stdout);
-        return 0;
+    if (!options) {
+        arguments.assign(argv + 1, argv + argc);
+        options = parseOptions(arguments, error);
+        if (!options)
+            return fail(error);
+        if (options->help) {
+            std::fputs(helpText().c_str(), stdout);
+            return 0;
+        }
     }
 
     auto source = openSource(*options, error);

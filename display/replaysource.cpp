@@ -1,5 +1,7 @@
 #include "replaysource.h"
 
+#include <filesystem>
+
 namespace lumora::display {
 
 ReplaySource::ReplaySource(std::string path, std::vector<RecordedChunk> chunks, bool fast)
@@ -18,6 +20,11 @@ ReplaySource::~ReplaySource()
         m_queue->close();
     if (m_player.joinable())
         m_player.join();
+}
+
+std::string ReplaySource::name() const
+{
+    return "replay of " + std::filesystem::path(m_path).filename().string();
 }
 
 void ReplaySource::start(ChunkQueue& queue)

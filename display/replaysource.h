@@ -22,7 +22,7 @@ public:
     ~ReplaySource() override;
 
     void start(ChunkQueue& queue) override;
-    std::string name() const override { return m_path; }
+    std::string name() const override;
 
 private:
     void play(ChunkQueue& queue);
