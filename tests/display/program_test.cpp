@@ -122,8 +122,9 @@ TEST(LumoraDisplayProgram, SigtermEndsWithSummaryAndTheRecordingReplaysTheSame)
     const auto recording = directory / "run.rec";
     const auto link = directory / "display-link";
     {
-        Subprocess display(kProgram, {"--headless", "--print-cycles", "--link", link.string(),
-                                      "--record", recording.string()});
+        // A threshold well above any stall of a busy test machine.
+        Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "500", "--link",
+                                      link.string(), "--record", recording.string()});
         const std::string slave = readSlavePath(display);
         ASSERT_FALSE(slave.empty());
         const int writer = ::open(slave.c_str(), O_WRONLY | O_NOCTTY);
@@ -138,8 +139,8 @@ TEST(LumoraDisplayProgram, SigtermEndsWithSummaryAndTheRecordingReplaysTheSame)
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
     }
     for (const std::vector<std::string>& speed : {std::vector<std::string>{}, {"--fast"}}) {
-        std::vector<std::string> arguments = {"--headless", "--print-cycles", "--replay",
-                                              recording.string()};
+        std::vector<std::string> arguments = {"--headless", "--print-cycles", "--silence-ms", "500",
+                                              "--replay", recording.string()};
         arguments.insert(arguments.end(), speed.begin(), speed.end());
         Subprocess replay(kProgram, arguments);
         EXPECT_EQ(replay.readRest(10s),
