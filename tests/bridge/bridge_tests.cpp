@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+
+#include <unistd.h>
 
 using lumora::Failure;
 using lumora::test::BridgeCall;
@@ -172,3 +175,37 @@ TEST(BridgeLoading, MissingFunctionsFailAtTheirOwnFirstCall)
 }
 
 }  // namespace
+
+// The whole chain once: this link with the real libVbVis10.so playing its
+// demo music. Spectra must arrive in the format the decoder reads and move.
+TEST(RealLibrary, DemoSourceGivesMovingSpectraThroughTheLink)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    const std::string saved = std::getenv("LD_LIBRARY_PATH") ? std::getenv("LD_LIBRARY_PATH") : "";
+    setenv("LD_LIBRARY_PATH", LUMORA_REAL_BRIDGE_DIR, 1);
+    setenv("LUMORA_SOURCE", "demo", 1);
+    EXPECT_EXIT(
+        {
+            if (bridge::InstallPlugin() != -1)
+                std::_Exit(20);
+            std::vector<std::vector<std::uint8_t>> seen;
+            int loud = 0;
+            for (int i = 0; i < 40; ++i) {
+                usleep(25000);
+                for (int channel : {0, 1}) {
+                    auto spectrum = bridge::GetSpectrum(channel);
+                    if (!spectrum || spectrum->size() != 576)
+                        std::_Exit(21);
+                    if (std::find(seen.begin(), seen.end(), *spectrum) == seen.end())
+                        seen.push_back(*spectrum);
+                }
+                if (bridge::GetVu(0) > 0 && bridge::GetVu(1) > 0)
+                    ++loud;
+            }
+            fprintf(stderr, "distinct spectra %zu, loud %d\n", seen.size(), loud);
+            std::_Exit(seen.size() >= 20 && loud >= 20 ? 0 : 22);
+        },
+        ::testing::ExitedWithCode(0), "distinct spectra");
+    setenv("LD_LIBRARY_PATH", saved.c_str(), 1);
+    unsetenv("LUMORA_SOURCE");
+}

@@ -61,6 +61,7 @@ public:
             ch, text.data(), static_cast<std::int32_t>(text.size()));
     }
     void clearCalls() { call<void (*)()>("testbridge_clear_calls")(); }
+    int callCount() { return call<int (*)()>("testbridge_call_count")(); }
 
     std::vector<BridgeCall> calls()
     {

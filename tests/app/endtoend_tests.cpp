@@ -1,0 +1,111 @@
+// Lumora's real window (offscreen) streaming through a pseudo-terminal into
+// lumora-display --headless, which decodes the stream as a display would.
+// Every cycle Lumora sent must arrive intact and in order, then the
+// blanking sequence.
+#include "frmmain.h"
+#include "pty.h"
+#include "streamingrun.h"
+#include "testbridge.h"
+#include "wireformat.h"
+
+#include <QCheckBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+std::string hexOf(const lumora::wire::Cycle& cycle)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t b : lumora::wire::encode(cycle)) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+std::string randomSpectrum(std::mt19937& random)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    const int loudness = static_cast<int>(random() % 16);
+    for (int i = 0; i < 2 * 100; ++i)
+        text += digits[i % 2 == 0 ? random() % (loudness + 1) : random() % 16];
+    return text;
+}
+
+TEST(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
+{
+    QProcess display;
+    display.start(LUMORA_DISPLAY_BIN, {"--headless", "--print-cycles", "--quit-after-blankings", "1"});
+    ASSERT_TRUE(display.waitForStarted(5000));
+    ASSERT_TRUE(display.waitForReadyRead(5000));
+    const QString first = QString::fromUtf8(display.readLine()).trimmed();
+    const QString prefix = "lumora-display: listening on ";
+    ASSERT_TRUE(first.startsWith(prefix)) << first.toStdString();
+    lumora::test::PortVariable port(first.mid(prefix.size()).toStdString());
+
+    lumora::test::TestBridge lib;
+    lib.reset();
+    lib.setCount(100);
+    std::mt19937 random(7);
+    lib.setSpectrumText(0, randomSpectrum(random));
+    lib.setSpectrumText(1, randomSpectrum(random));
+
+    lumora::FrmMain frm;
+    ASSERT_TRUE(frm.Form_Load());
+    frm.show();
+
+    // Between its writes the run passes through the event pump; there the
+    // current cycle's frame and text can be read, and the bridge's next
+    // answers changed so that no two cycles look alike.
+    constexpr int kCycles = 25;
+    std::vector<std::string> sent;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto cycle = static_cast<std::size_t>(lib.callCount() / 6);
+        if (cycle > sent.size()) {
+            sent.push_back(hexOf(lumora::currentCycle(frm.FrameMatrix, frm.MarqueeText)));
+            lib.setSpectrumText(0, randomSpectrum(random));
+            lib.setSpectrumText(1, randomSpectrum(random));
+            frm.Check1->setChecked(random() % 2 == 0);
+            if (sent.size() == kCycles)
+                frm.Command2->click();
+        }
+    });
+    watch.start(0);
+    frm.Command1->click();
+    watch.stop();
+    ASSERT_EQ(sent.size(), static_cast<std::size_t>(kCycles));
+
+    if (display.state() != QProcess::NotRunning) {
+        ASSERT_TRUE(display.waitForFinished(20000)) << "lumora-display did not see the blanking";
+    }
+    EXPECT_EQ(display.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(display.exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(display.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    std::vector<std::string> cycles;
+    std::vector<std::string> blankings;
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(' ');
+        if (fields[0] == "C")
+            cycles.push_back(fields[2].toStdString());
+        else if (fields[0] == "B")
+            blankings.push_back(fields[2].toStdString());
+        else
+            EXPECT_TRUE(line.contains(':')) << "unexpected line: " << line.toStdString();
+    }
+    EXPECT_EQ(cycles, sent);
+    ASSERT_EQ(blankings.size(), 1u);
+    EXPECT_EQ(blankings[0], hexOf(lumora::wire::blankCycle()));
+    EXPECT_TRUE(lines.contains("resyncs: 0"));
+    EXPECT_TRUE(lines.contains(QString("cycles: %1").arg(kCycles)));
+}
+
+}  // namespace
