@@ -1,5 +1,6 @@
 // SerialLine on real pseudo-terminal pairs: the test holds the master side
 // and plays the display; the line opens the slave through LUMORA_PORT.
+#include "pty.h"
 #include "serialline.h"
 #include "wireformat.h"
 
@@ -33,71 +34,9 @@
 namespace lumora {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// A pseudo-terminal pair; the test reads the master as the display would.
-class Pty {
-public:
-    Pty()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            throw std::runtime_error(std::string("no pty: ") + std::strerror(errno));
-        m_slave = ::ptsname(m_master);
-    }
-    ~Pty() { closeMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    const std::string& slave() const { return m_slave; }
-    int master() const { return m_master; }
-
-    // Everything the master can read now.
-    void drainInto(Bytes& received)
-    {
-        std::uint8_t buffer[4096];
-        while (m_master >= 0) {
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            if (n <= 0)
-                return;
-            received.insert(received.end(), buffer, buffer + n);
-        }
-    }
-    void closeMaster()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
-    }
-
-private:
-    int m_master = -1;
-    std::string m_slave;
-};
-
-// Sets LUMORA_PORT for one test.
-class PortVariable {
-public:
-    explicit PortVariable(const std::optional<std::string>& value)
-    {
-        if (const char* old = std::getenv("LUMORA_PORT"))
-            m_old = old;
-        if (value)
-            ::setenv("LUMORA_PORT", value->c_str(), 1);
-        else
-            ::unsetenv("LUMORA_PORT");
-    }
-    ~PortVariable()
-    {
-        if (m_old)
-            ::setenv("LUMORA_PORT", m_old->c_str(), 1);
-        else
-            ::unsetenv("LUMORA_PORT");
-    }
-
-private:
-    std::optional<std::string> m_old;
-};
+using test::Bytes;
+using test::PortVariable;
+using test::Pty;
 
 // Thrown by a yield that has been waiting too long: a hang fails the test
 // instead of blocking it.

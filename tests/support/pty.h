@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -38,6 +39,18 @@ public:
     const std::string& slave() const { return m_slave; }
     int master() const { return m_master; }
 
+    // Everything the master can read now.
+    void drainInto(Bytes& received)
+    {
+        std::uint8_t buffer[4096];
+        while (m_master >= 0) {
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            received.insert(received.end(), buffer, buffer + n);
+        }
+    }
+
     void closeMaster()
     {
         if (m_master >= 0)
@@ -50,25 +63,28 @@ private:
     std::string m_slave;
 };
 
-// Sets LUMORA_PORT for the lifetime of the object.
+// Sets (or, given nullopt, unsets) LUMORA_PORT for the lifetime of the object.
 class PortVariable {
 public:
-    explicit PortVariable(const std::string& device)
+    explicit PortVariable(const std::optional<std::string>& value)
     {
         if (const char* old = std::getenv("LUMORA_PORT"))
             m_old = old;
-        ::setenv("LUMORA_PORT", device.c_str(), 1);
+        if (value)
+            ::setenv("LUMORA_PORT", value->c_str(), 1);
+        else
+            ::unsetenv("LUMORA_PORT");
     }
     ~PortVariable()
     {
-        if (m_old.empty())
-            ::unsetenv("LUMORA_PORT");
+        if (m_old)
+            ::setenv("LUMORA_PORT", m_old->c_str(), 1);
         else
-            ::setenv("LUMORA_PORT", m_old.c_str(), 1);
+            ::unsetenv("LUMORA_PORT");
     }
 
 private:
-    std::string m_old;
+    std::optional<std::string> m_old;
 };
 
 // Reads the master on its own thread while the program writes on the test's
