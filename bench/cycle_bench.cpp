@@ -7,7 +7,6 @@
 #include "modvbvis10.h"
 #include "testbridge.h"
 
-#include <QApplication>
 
 #include <benchmark/benchmark.h>
 
@@ -81,13 +80,3 @@ void BM_Yield(benchmark::State& state)
 BENCHMARK(BM_Yield);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

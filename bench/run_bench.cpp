@@ -9,7 +9,6 @@
 #include "testbridge.h"
 #include "wireformat.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QTimer>
 
@@ -52,13 +51,3 @@ void BM_StreamingRunOnPty(benchmark::State& state)
 BENCHMARK(BM_StreamingRunOnPty)->Arg(3000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
