@@ -24,18 +24,20 @@ std::mutex &plannerMutex()
 // Hann window: amplitude * sum(window) / 2 = 32767 * N / 4.
 constexpr double kFullScaleMagnitude = 32767.0 * kFftLength / 4.0;
 
+// 255 * above ^ kCurve for above > 0, rounded and clamped to 0..255.
+uint8_t scaledByte(double above)
+{
+    if (above >= 1.0)
+        return 255;
+    return static_cast<uint8_t>(std::lround(255.0 * std::exp(kCurve * std::log(above))));
+}
+
 } // namespace
 
-uint8_t byteFromMagnitude(double magnitude)
+double floorDbOfBin(std::size_t bin)
 {
-    if (!(magnitude > 0.0))
-        return 0;
-    const double db = 20.0 * std::log10(magnitude / kFullScaleMagnitude) + kReferenceDb;
-    const double above = 1.0 + db / kSpanDb;
-    if (above <= 0.0)
-        return 0;
-    const double value = 255.0 * std::pow(above, kCurve);
-    return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+    const double f = static_cast<double>(bin) * kSampleRate / kFftLength;
+    return kLowFloorDb + kFloorRiseDb * std::pow(f / (kSampleRate / 2.0), kFloorRisePower);
 }
 
 int16_t vuFromSamples(std::span<const int16_t> samples)
@@ -68,6 +70,11 @@ SpectrumAnalyzer::SpectrumAnalyzer()
 {
     for (std::size_t i = 0; i < kFftLength; ++i)
         m_window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / kFftLength);
+    for (std::size_t k = 0; k < kSpectrumValues; ++k) {
+        const double floorDb = floorDbOfBin(k);
+        m_floorPower[k] = kFullScaleMagnitude * kFullScaleMagnitude * std::pow(10.0, (floorDb - kReferenceDb) / 10.0);
+        m_dbScale[k] = 10.0 / -floorDb;
+    }
 
     // Scratch arrays only for planning; compute() runs the plan on its own
     // stack arrays, which FFTW_UNALIGNED permits.
@@ -104,8 +111,12 @@ void SpectrumAnalyzer::compute(std::span<const int16_t, kFftLength> samples,
         return;
     }
     fftw_execute_dft_r2c(static_cast<fftw_plan>(m_plan), in.data(), out.data());
-    for (std::size_t k = 0; k < kSpectrumValues; ++k)
-        values[k] = byteFromMagnitude(std::hypot(out[k][0], out[k][1]));
+    // The scale with the per-bin constants made once; the many bins at or
+    // below their floor are settled by one comparison.
+    for (std::size_t k = 0; k < kSpectrumValues; ++k) {
+        const double power = out[k][0] * out[k][0] + out[k][1] * out[k][1];
+        values[k] = power > m_floorPower[k] ? scaledByte(std::log10(power / m_floorPower[k]) * m_dbScale[k]) : 0;
+    }
 }
 
 } // namespace lumora::vbvis

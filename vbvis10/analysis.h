@@ -18,22 +18,30 @@ inline constexpr std::size_t kSpectrumValues = kFftLength / 2;
 inline constexpr std::size_t kVuLength = 1024;
 
 // Byte scale of the spectrum: logarithmic in level, bent towards the top,
-//   value = 255 * (1 + dB / kSpanDb) ^ kCurve, clamped to 0..255,
+// with a floor that rises over the top octave:
+//   value = 255 * (1 - dB / floor(f)) ^ kCurve, clamped to 0..255,
+//   floor(f) = kLowFloorDb + kFloorRiseDb * (f / 22050 Hz) ^ kFloorRisePower,
 // where dB is the bin's magnitude relative to kReferenceDb below the
-// magnitude of a full-scale sine centred on a bin. The reference sits 1.5 dB
-// below full scale because a Hann window loses up to 1.42 dB on a sine that
-// falls between two bins, so any full-scale sine fills its bin. A bin
-// kSpanDb below the reference reads 0, and exact silence reads 0. The curve
-// (kCurve > 1) keeps the many quiet bins of the wide upper bands small, so
-// that the program's sums over bands of very different widths and gains
-// move through their levels instead of sitting at the top; the measurement
-// behind these two numbers is written down in vbvis10.h.
+// magnitude of a full-scale sine centred on a bin, and f the bin's
+// frequency. The reference sits 1.5 dB below full scale because a Hann
+// window loses up to 1.42 dB on a sine that falls between two bins, so any
+// full-scale sine fills its bin at every frequency. A bin at or below its
+// floor reads 0, and exact silence reads 0. The floor stays within 1 dB of
+// -90 dB up to 10 kHz, passes -84 dB at 15.5 kHz, -62 dB at 20 kHz and
+// reaches -40 dB at 22 kHz: music has little energy up there, and the
+// program sums the top three tenths of the bins into one band with five
+// times the gain of the lowest, so those bins must need real treble to
+// count. The curve (kCurve > 1) keeps the many quiet bins of the wide upper
+// bands small. The measurement behind these numbers is written down in
+// vbvis10.h.
 inline constexpr double kReferenceDb = 1.5;
-inline constexpr double kSpanDb = 80.0;
-inline constexpr double kCurve = 1.8;
+inline constexpr double kLowFloorDb = -90.0;
+inline constexpr double kFloorRiseDb = 50.0;
+inline constexpr double kFloorRisePower = 6.0;
+inline constexpr double kCurve = 2.2;
 
-// Maps a bin's magnitude (of the Hann-windowed FFT of 16-bit samples) to 0..255.
-uint8_t byteFromMagnitude(double magnitude);
+// The floor of bin 0 .. kSpectrumValues - 1 in dB (negative), as above.
+double floorDbOfBin(std::size_t bin);
 
 // RMS of the samples in 16-bit units, rounded, at most 32767. Empty: 0.
 int16_t vuFromSamples(std::span<const int16_t> samples);
@@ -61,6 +69,10 @@ public:
 private:
     void *m_plan = nullptr; // fftw_plan; kept opaque so this header needs no fftw3.h
     std::array<double, kFftLength> m_window{};
+    // Per bin: the squared magnitude at its floor (at or below it: 0), and
+    // 10 / -floor(f), so that 1 - dB / floor(f) = log10(power / floorPower) * that.
+    std::array<double, kSpectrumValues> m_floorPower{};
+    std::array<double, kSpectrumValues> m_dbScale{};
 };
 
 } // namespace lumora::vbvis
