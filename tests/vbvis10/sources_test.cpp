@@ -23,6 +23,15 @@ using testing::sineFrames;
 using testing::spectrumOf;
 using testing::waitUntil;
 
+// Whether a VU value is that of a half-scale sine (RMS 0.5 * 32767 / sqrt(2)
+// = 11585) within the tolerance. A source fills the 1024-sample VU window
+// over its first 23 ms, in steps as large as its thread's wake-ups are late
+// (a loaded machine), so a test waits for this rather than reading once.
+bool isHalfScaleVu(int vu, int tolerance)
+{
+    return std::abs(vu - 11585) <= tolerance;
+}
+
 class ScratchDir {
 public:
     ScratchDir()
@@ -78,9 +87,9 @@ TEST(FifoSource, DeliversToneWhileWrittenAndSurvivesTheWriterLeaving)
         {
             // Left channel only, at half scale.
             PipeWriter writer(pipe, hz, 16384, 0);
-            ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000; }));
-            EXPECT_NEAR(bridge.vu(0), 11585, 150);
-            EXPECT_EQ(peakBin(spectrumOf(bridge, 0)), bin);
+            EXPECT_TRUE(waitUntil([&] {
+                return isHalfScaleVu(bridge.vu(0), 150) && peakBin(spectrumOf(bridge, 0)) == bin;
+            })) << "VU " << bridge.vu(0);
             EXPECT_EQ(bridge.vu(1), 0);
             EXPECT_TRUE(allZero(spectrumOf(bridge, 1)));
         }
@@ -123,15 +132,14 @@ TEST(FileSource, PlaysFilesOfAnyRateAndChannelCount)
         Bridge bridge;
         std::ostringstream log;
         ASSERT_TRUE(bridge.install(("file:" + path).c_str(), log)) << log.str();
-        ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000 && bridge.vu(1) > 11000; }));
-        for (int channel : {0, 1}) {
-            // Half scale: RMS 0.5 * 32767 / sqrt(2).
-            EXPECT_NEAR(bridge.vu(channel), 11585, 300);
-            EXPECT_EQ(peakBin(spectrumOf(bridge, channel)), c.bin);
-        }
+        for (int channel : {0, 1})
+            EXPECT_TRUE(waitUntil([&] {
+                return isHalfScaleVu(bridge.vu(channel), 300) && peakBin(spectrumOf(bridge, channel)) == c.bin;
+            })) << "channel " << channel << ": VU " << bridge.vu(channel);
         // The file loops: a second later (past its one-second length) still sound.
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-        EXPECT_GT(bridge.vu(0), 11000);
+        EXPECT_TRUE(waitUntil([&] { return isHalfScaleVu(bridge.vu(0), 300); }, std::chrono::seconds(2)))
+            << "VU " << bridge.vu(0);
     }
 }
 
@@ -209,20 +217,23 @@ TEST(DemoSource, PlaysMovingStereoMusic)
     ASSERT_TRUE(bridge.install("demo", log));
     EXPECT_EQ(log.str(), "");
     ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 0 && bridge.vu(1) > 0; }));
-    // Over two seconds the spectra change from one look to the next, and
-    // left and right differ (the hi-hats and chords pan).
+    // Looks 100 ms apart: the spectrum changes from one look to the next, and
+    // left and right differ (the hi-hats and chords pan). Twenty of each
+    // within at most 60 looks, so a look that a loaded machine's late
+    // capture thread left unchanged does not fail the test; a frozen or
+    // mono source never gets there.
     std::vector<int> previous = spectrumOf(bridge, 0);
     int changes = 0;
     int stereoDifferences = 0;
-    for (int i = 0; i < 20; ++i) {
+    for (int look = 0; look < 60 && (changes < 20 || stereoDifferences < 20); ++look) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const auto left = spectrumOf(bridge, 0);
         changes += left != previous;
         stereoDifferences += left != spectrumOf(bridge, 1);
         previous = left;
     }
-    EXPECT_GE(changes, 18);
-    EXPECT_GE(stereoDifferences, 18);
+    EXPECT_GE(changes, 20);
+    EXPECT_GE(stereoDifferences, 20);
 }
 
 TEST(Bridge, SecondInstallKeepsTheFirstSource)
