@@ -66,7 +66,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent)
 {
     setObjectName("FrmMain");
     setWindowTitle(kCaption);
-    setFixedSize(kClientWidth / 15, kClientHeight / 15);
+    setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
     styleOnBlack(this);
 
     fraVuMeter = new GroupFrame("VU Meter", this);

@@ -7,17 +7,17 @@
 
 namespace lumora {
 
-inline constexpr double kTwipsPerPixel = 15.0;
+inline constexpr int kTwipsPerPixel = 15;
 
 inline constexpr double twipsToPixels(double twips)
 {
-    return twips / kTwipsPerPixel;
+    return twips / static_cast<double>(kTwipsPerPixel);
 }
 
-// For widget geometry; every position of the design is a multiple of 15.
+// For widget geometry; every position of the design is a whole number of pixels.
 inline QRect twipsRect(int left, int top, int width, int height)
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
 }
 
 }  // namespace lumora
