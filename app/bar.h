@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bars and the group frames that hold them.
 //
 // A Bar is a solid rectangle without outline whose left edge and width are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The error report: the one way a failure ends the program.
 //
 // Any handler runs its body through guarded(); a lumora::Failure (or any

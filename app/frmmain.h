@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FrmMain: Lumora's only window. It shows the two VU bars and the mirrored
 // eight-band spectrum, holds the Start/Stop buttons, the Bar Modus check
 // box, the 500 ms scroll timer and the serial line, and owns every piece of

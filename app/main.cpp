@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lumora: turns the music playing on the computer into pictures on a light
 // display attached to a serial port.
 #include "errorreport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Twips: 1/1440 inch. The window is designed at 96 dpi, 15 twips to a
 // logical pixel; Qt's high-DPI scaling maps logical pixels to the screen.
 #pragma once

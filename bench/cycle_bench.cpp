@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One cycle's work without I/O (meters, frame, tick), the spectrum text
 // decoder alone, and the cost of one pass of the event pump in the real
 // window. Uses the test bridge library with 576 values per channel.

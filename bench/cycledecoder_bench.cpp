@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast lumora-display's decoder counts cycles: bytes per second through
 // CycleDecoder::feed for reads of various sizes. The line carries at most
 // 5760 bytes per second; a pseudo-terminal can carry far more.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // main() for benchmarks that drive the window: a QApplication on the
 // offscreen platform, then Google Benchmark.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Streaming runs into a pseudo-terminal drained by a reader thread: cycles
 // per second, compared with what the 57600-baud line allows (84 bytes at
 // 5760 bytes/s = 14.58 ms, 68.6 cycles per second). Each run lasts the

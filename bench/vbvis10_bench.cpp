@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of libVbVis10: the exported calls, the capture threads' CPU use and
 // the delay from a sound entering the fifo source to its showing in the
 // spectrum. The pulse cases need a running sound server (they report an

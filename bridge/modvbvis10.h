@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // modVbVis10: the program's only link to the visualization library
 // libVbVis10.so, and the decoder of its spectrum text.
 //

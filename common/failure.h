@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lumora's error type. Anything that can fail inside a handler throws a
 // Failure; the window's single error report catches it, shows its number and
 // description, and ends the program.

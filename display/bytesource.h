@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the bytes come from: a pseudo-terminal, a serial port or a
 // recording. A source reads on a thread of its own and hands what it reads,
 // with arrival times, to a ChunkQueue; it calls finish() on the queue when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands the bytes read on a reader thread to the thread that decodes them.
 //
 // Each chunk carries the time its bytes arrived, taken on the reader thread

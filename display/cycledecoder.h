@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns the byte stream on the serial line back into cycles.
 //
 // The stream has no synchronisation byte, so the decoder does what a

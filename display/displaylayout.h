@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where everything sits in the display window, as a function of its size.
 //
 //   +--------------------------------------------------------------+

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The light display on screen: 8 x 8 lamp groups, the text line and the
 // counters. It only paints what it is given; the session feeds it.
 // Lives on the GUI thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumora-display: the light display on screen. Parses the command line,
 // picks the source, and runs a Session with or without a window.
 #include "displaywindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of lumora-display. Plain C++ so that tests can parse.
 #pragma once
 

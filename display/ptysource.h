@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal that a sender opens as if it were the serial port.
 //
 // The master side is read on a thread of its own with poll(). The slave is

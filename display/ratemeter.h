@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Events per second over the last two seconds, for the counters on screen.
 //
 // Amounts are summed into 100 ms buckets in a fixed ring, so memory stays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording file of --record and --replay: every byte that came in,
 // with the time it arrived.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays a recording back as if its bytes came in again.
 //
 // Every chunk carries its recorded arrival time (shifted to when the replay

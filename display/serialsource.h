@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real serial port: 57600 baud, 8 data bits, no parity, 1 stop bit, no
 // flow control, opened read-only.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One run of lumora-display: takes what the source read, records it,
 // decodes it, prints it and shows it.
 //

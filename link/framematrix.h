@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lamp frame: eight rows (one per spectrum band) of eight lamp bytes,
 // four steps of history per channel, and its once-per-cycle update.
 //

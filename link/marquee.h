@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scrolling text of the light display. A run starts from the initial
 // text; each consumed timer tick rotates it left by one character, and each
 // cycle sends its first 20 characters.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial line to the light display: the form's MSComm1 control.
 //
 // Opens the port at 57600 baud, 8 data bits, no parity, 1 stop bit, no flow

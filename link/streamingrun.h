@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of a streaming run that are not the window: what one cycle
 // carries, and the sending of a cycle's or the blanking sequence's writes
 // with their pauses (see wireformat.h for the byte stream).

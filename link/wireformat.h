@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte stream from Lumora to the light display.
 //
 // There is no header, no length, no checksum and no synchronisation byte:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VU and spectrum scaling: from the bridge's values to bar widths in twips.
 //
 // All arithmetic is double precision in a fixed order, and "rounded" means

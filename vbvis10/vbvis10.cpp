@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exported C functions: each catches everything, so no exception ever
 // reaches the program, and answers zeros when something inside fails.
 #include "vbvis10.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /*
  * libVbVis10 — the visualization bridge that Lumora loads at run time.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lumora's real window (offscreen) streaming through a pseudo-terminal into
 // lumora-display --headless, which decodes the stream as a display would.
 // Every cycle Lumora sent must arrive intact and in order, then the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Streaming runs through the real window (offscreen), the test bridge
 // library and a real pseudo-terminal in place of the display's serial port.
 #include "errorreport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window on Qt's offscreen platform, with the test bridge library.
 #include "errorreport.h"
 #include "frmmain.h"

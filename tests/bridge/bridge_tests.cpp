@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // modVbVis10 against the test bridge library, loaded through the real
 // dlopen path (LD_LIBRARY_PATH points at the test bridge).
 #include "failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: any bytes at any times through the decoder.
 //
 // Input: byte 0 picks the threshold (even: learned, odd: fixed at that many

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumora-display as a real program: a pseudo-terminal written by another
 // process, signals, recording and replay, and its window under Xvfb.
 #include "displaylayout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test helper: the chunks a sender's writes turn into on the line, with
 // arrival times, for a sender whose event-pump pass takes `yieldCost`.
 #pragma once

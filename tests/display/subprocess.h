@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test helper: lumora-display (or a script) as a real child process whose
 // standard output the test reads line by line.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GoogleTest main with a QCoreApplication, so tests can run Qt's event loop.
 #include <QCoreApplication>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lamp frame, the marquee and the byte layout of a cycle, without a port.
 #include "failure.h"
 #include "framematrix.h"

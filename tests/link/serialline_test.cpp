@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SerialLine on real pseudo-terminal pairs: the test holds the master side
 // and plays the display; the line opens the slave through LUMORA_PORT.
 #include "pty.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VU and spectrum scaling, without a window.
 #include "failure.h"
 #include "meters.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers the modal message boxes a test provokes: records what each box
 // showed, prints it on stderr (so a death test can match it), and presses OK.
 #pragma once

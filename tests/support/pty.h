@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal pair for tests: the test holds the master side and plays
 // the display; the program opens the slave through LUMORA_PORT. A reader
 // thread collects what arrives, and can be held to play a stalled display.

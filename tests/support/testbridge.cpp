@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A libVbVis10.so for tests: the three bridge functions answer what the
 // test set through the testbridge_* control functions, and every call is
 // recorded with its arguments and the exact buffer it was handed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control interface of the test bridge library (testbridge.cpp), and a
 // C++ accessor that reaches it through the same libVbVis10.so the program
 // loads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /*
  * Calls the library through its C header from a program compiled as C, the
  * way the program declares the functions. Two modes:
