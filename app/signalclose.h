@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT and SIGTERM close the window like its close button, so a running
 // stream finishes its cycle, blanks the display and closes the port before
-// the program ends. The signal handler only writes a byte to a socket pair;
-// the window thread reads it through a QSocketNotifier.
+// the program ends; a second one ends the program at once (see
+// terminationsignals.h).
 #pragma once
 
 namespace lumora {
 
 class FrmMain;
 
-// Returns false when the socket pair could not be made (signals then keep
-// their default action).
+// Returns false when the signals could not be routed (they then keep their
+// default action).
 bool closeOnSignals(FrmMain& window);
 
 }  // namespace lumora

@@ -8,54 +8,20 @@
 #include "replaysource.h"
 #include "serialsource.h"
 #include "session.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
 
 #include <algorithm>
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 using namespace lumora::display;
-
-int g_signalWrite = -1;
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] auto written = ::write(g_signalWrite, &byte, 1);
-}
-
-// SIGINT and SIGTERM end the program through the event loop, so that the
-// summary is printed and the link is removed.
-bool routeSignals(std::function<void()> onStop, QObject* parent)
-{
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-        return false;
-    g_signalWrite = pair[0];
-    auto* notifier = new QSocketNotifier(pair[1], QSocketNotifier::Read, parent);
-    QObject::connect(notifier, &QSocketNotifier::activated, parent, [fd = pair[1], onStop] {
-        char byte;
-        [[maybe_unused]] auto got = ::read(fd, &byte, 1);
-        onStop();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    return true;
-}
 
 int fail(const std::string& message)
 {
@@ -138,8 +104,10 @@ int main(int argc, char* argv[])
     Session session(*options, std::move(source), window.get());
     if (!options->record.empty() && !session.openRecording(options->record, error))
         return fail(error);
-    if (!routeSignals([&session] { session.stop(0); }, &session))
-        return fail(std::string("socketpair: ") + std::strerror(errno));
+    // SIGINT and SIGTERM end the program through the event loop, so that
+    // the summary is printed and the link is removed.
+    if (!lumora::TerminationSignals::install([&session] { session.stop(0); }, &session))
+        return fail(std::string("cannot route SIGINT and SIGTERM: ") + std::strerror(errno));
 
     session.start();
     if (window) {

@@ -21,6 +21,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 using lumora::FrmMain;
 using lumora::test::Bytes;
@@ -269,6 +271,28 @@ TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
                 }),
                 ::testing::ExitedWithCode(lumora::kExitFailure),
                 "run-time error 1005: .*/dev/pts/[0-9]+: Device or resource busy");
+}
+
+// The display has stopped reading, so the first SIGTERM's polite end (the
+// cycle, the blanking, the close) cannot finish; a second one ends the
+// program at once instead of after the 10 s stall limit.
+TEST_F(RunFailureTest, SecondSignalWhileTheFirstIsHandledEndsAtOnce)
+{
+    Pty pty;
+    PortVariable port(pty.slave());
+    EXPECT_EXIT(startRunExpectingFailure([&](FrmMain& frm) {
+                    if (!lumora::closeOnSignals(frm))
+                        std::_Exit(12);
+                    static const int filler = ::open(pty.slave().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+                    QTimer::singleShot(0, [] {
+                        const char block[256] = {};
+                        for (int refusals = 0; refusals < 5; ::usleep(10000))
+                            refusals = ::write(filler, block, sizeof block) > 0 ? 0 : refusals + 1;
+                        std::raise(SIGTERM);
+                    });
+                    QTimer::singleShot(300, [] { std::raise(SIGTERM); });
+                }),
+                ::testing::KilledBySignal(SIGTERM), "");
 }
 
 TEST_F(RunFailureTest, DisplayGoingAwayMidRunIsReported)

@@ -151,6 +151,23 @@ TEST(LumoraDisplayProgram, SigtermEndsWithSummaryAndTheRecordingReplaysTheSame)
     }
 }
 
+// Started as a script's background job, which ignores SIGINT, it keeps
+// ignoring it: a Ctrl-C in that terminal is for the sender, which blanks
+// the display before the display may go. SIGTERM still ends it.
+TEST(LumoraDisplayProgram, IgnoredInterruptStaysIgnored)
+{
+    const auto previous = std::signal(SIGINT, SIG_IGN);
+    Subprocess display(kProgram, {"--headless"});
+    std::signal(SIGINT, previous);
+    ASSERT_FALSE(readSlavePath(display).empty());
+    display.signal(SIGINT);
+    EXPECT_EQ(display.wait(500ms), -1) << "ended by SIGINT";
+    display.signal(SIGTERM);
+    EXPECT_EQ(display.readRest(10s),
+              (std::vector<std::string>{"cycles: 0", "blankings: 0", "resyncs: 0", "bytes: 0"}));
+    EXPECT_EQ(display.wait(10s), 0);
+}
+
 // --port reads through QSerialPort; here the "serial port" is the slave of
 // a pseudo-terminal the test owns. Closing the master makes the device
 // vanish: the program notices, prints its summary and ends with status 1
