@@ -18,6 +18,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace lumora {
@@ -357,6 +358,23 @@ void SerialLine::close()
         m_lastProgress = Clock::now();
         while (outstanding() > 0)
             waitOnce();
+        throwIfFailed();
+        // The driver's queue is empty now, but the UART may still be
+        // shifting out the last bytes of its own FIFO, and QSerialPort
+        // puts the port's old settings (speed included) back the moment it
+        // closes. tcdrain() waits until the last stop bit has left. It
+        // cannot hang on a dead device: with the queue empty it waits only
+        // for the FIFO, which the kernel bounds by the FIFO's time on the
+        // line for built-in ports, and USB adapters end the wait when they
+        // report their transmitter empty or stop answering. On a pty it
+        // returns at once; a failure there is the reader's business.
+        while (::tcdrain(m_port->handle()) != 0) {
+            if (errno == EINTR)
+                continue;
+            if (!m_isPty)
+                remember(writeFailure(errno));
+            break;
+        }
         throwIfFailed();
     } catch (...) {
         shutDown();

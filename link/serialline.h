@@ -64,8 +64,9 @@ public:
     // Output: each byte goes out as exactly its value, in order. Waits while
     // the output buffer is full. Throws Failure(PortWriteFailed or PortGone).
     void write(std::span<const std::uint8_t> bytes);
-    // PortOpen = false: waits until everything written has reached the wire,
-    // then closes. The port is closed even when this throws.
+    // PortOpen = false: waits until everything written has left the UART
+    // (the driver's queue, then its FIFO), then closes. The port is closed
+    // even when this throws.
     void close();
     bool isOpen() const;
     // Bytes written but not yet on the wire, 0..512.
