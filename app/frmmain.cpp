@@ -201,8 +201,12 @@ void FrmMain::Command1_Click()
 {
     guarded([this] {
         StopFlag = 0;
-        Command1->setEnabled(false);
+        // Stop takes the focus before Start gives it up; otherwise Qt
+        // passes it on to Bar Modus, and Space would toggle the mode
+        // instead of stopping.
         Command2->setEnabled(true);
+        Command2->setFocus(Qt::OtherFocusReason);
+        Command1->setEnabled(false);
         m_running = true;
         MSComm1->open();
         MarqueeText = kInitialMarqueeText;
@@ -218,6 +222,7 @@ void FrmMain::Command1_Click()
         sendSteps(*MSComm1, wire::blankingSteps(), yieldOnce);
         MSComm1->close();
         Command1->setEnabled(true);
+        Command1->setFocus(Qt::OtherFocusReason);
         m_running = false;
     });
     if (m_closeRequested)

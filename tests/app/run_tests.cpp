@@ -11,6 +11,7 @@
 #include "testbridge.h"
 #include "wireformat.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QSerialPort>
@@ -187,6 +188,19 @@ TEST_F(RunTest, CyclesRepeatUntilStop)
     EXPECT_EQ(Bytes(got.end() - wire::kCycleBytes, got.end()), kBlanking);
     for (int c = 0; c < cycles; ++c)
         EXPECT_NE(Bytes(got.begin() + c * wire::kCycleBytes, got.begin() + (c + 1) * wire::kCycleBytes), kBlanking);
+}
+
+// Space presses the focused button: Stop during a run, Start again after.
+TEST_F(RunTest, SpaceDuringARunPressesStopAndTheFocusReturnsToStart)
+{
+    frm.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
+    ASSERT_EQ(QApplication::focusWidget(), frm.Command1);
+    QTimer::singleShot(0, [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); });
+    QTimer::singleShot(3000, frm.Command2, &QPushButton::click);  // a run Space did not stop
+    frm.Command1->click();
+    EXPECT_FALSE(frm.Check1->isChecked()) << "Space toggled Bar Modus";
+    EXPECT_EQ(QApplication::focusWidget(), frm.Command1);
 }
 
 TEST_F(RunTest, ClosingTheWindowDuringARunStopsBlanksAndThenCloses)
