@@ -39,11 +39,18 @@ void PacedSource::stopPacing()
 void PacedSource::run(std::stop_token stop)
 {
     using Clock = std::chrono::steady_clock;
-    const auto begin = Clock::now();
+    auto begin = Clock::now();
     std::int64_t delivered = 0;
     std::vector<int16_t> chunk;
     auto wake = begin;
     while (!stop.stop_requested()) {
+        if (m_demand && m_demand->pauseIfIdle()) {
+            m_ring.clear();
+            if (!m_demand->waitForCall(stop))
+                break;
+            begin = wake = Clock::now();
+            delivered = -static_cast<std::int64_t>(kFftLength);
+        }
         const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
         const std::int64_t due = elapsed.count() * kSampleRate / 1'000'000;
         if (due - delivered > kMaxChunkFrames)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "demand.h"
 #include "samplering.h"
 
 #include <cstdint>
@@ -15,17 +16,29 @@ namespace lumora::vbvis {
 // from a thread of its own. start() opens the source and starts that thread;
 // the destructor stops and joins it. Sources never print: start() returns
 // what went wrong, and trouble after a successful start shows as silence.
+//
+// Given a Demand, a source pauses while nobody asks for values and clears
+// the ring as it pauses, so that the calls answer silence until the first
+// fresh frames after the resume; without one it never pauses.
 class AudioSource {
 public:
     virtual ~AudioSource() = default;
+    // Call before start(); the demand must outlive the source.
+    void setDemand(Demand *demand) { m_demand = demand; }
     // Empty: attached. Otherwise one line saying why the source cannot be opened.
     virtual std::optional<std::string> start() = 0;
+
+protected:
+    Demand *m_demand = nullptr;
 };
 
 // A source that makes its frames itself (a generated signal, a file) and so
 // must pace them to the sample rate. Its thread wakes every few
 // milliseconds and asks render() for exactly the frames that real time has
 // moved on by since the start, so the stream neither drifts nor bursts.
+// Paused, it renders nothing and its thread sleeps until the next call; on
+// resuming it renders one analysis window (26 ms) at once, so the first
+// values after a resume are whole, and then goes on in real time.
 class PacedSource : public AudioSource {
 public:
     explicit PacedSource(SampleRing &ring) : m_ring(ring) {}

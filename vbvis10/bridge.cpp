@@ -68,6 +68,7 @@ bool Bridge::install(const char *choiceText, std::ostream &log)
     }
     if (choice->kind == SourceChoice::Kind::Auto) {
         auto pulse = std::make_unique<PulseSource>(m_ring, std::string());
+        pulse->setDemand(&m_demand);
         if (const auto error = pulse->start(); !error) {
             m_source = std::move(pulse);
             return true;
@@ -77,11 +78,13 @@ bool Bridge::install(const char *choiceText, std::ostream &log)
         pulse.reset();
         m_ring.clear();
         auto demo = std::make_unique<DemoSource>(m_ring);
+        demo->setDemand(&m_demand);
         demo->start();
         m_source = std::move(demo);
         return true;
     }
     auto source = makeSource(*choice);
+    source->setDemand(&m_demand);
     if (const auto error = source->start()) {
         log << kLogPrefix << *error << '\n';
         return false;
@@ -92,6 +95,7 @@ bool Bridge::install(const char *choiceText, std::ostream &log)
 
 int16_t Bridge::vu(int32_t channel) const
 {
+    m_demand.touch();
     std::array<int16_t, kVuLength> samples;
     if (!m_ring.readNewest(channel, samples))
         return 0;
@@ -100,6 +104,7 @@ int16_t Bridge::vu(int32_t channel) const
 
 int16_t Bridge::spectrum(int32_t channel, char *buffer, int32_t length) const
 {
+    m_demand.touch();
     if (buffer && length > 0) {
         std::array<int16_t, kFftLength> samples;
         std::array<uint8_t, kSpectrumValues> values{};

@@ -3,6 +3,7 @@
 
 #include "analysis.h"
 #include "audiosource.h"
+#include "demand.h"
 #include "samplering.h"
 
 #include <cstdint>
@@ -30,7 +31,9 @@ std::optional<SourceChoice> parseSourceChoice(std::string_view text);
 // fills and the analysis of the ring's newest frames. install() is called
 // from the program's thread; vu() and spectrum() from any thread, any
 // number at once; they copy the newest frames under the ring's short lock
-// and do their arithmetic on the caller's thread.
+// and do their arithmetic on the caller's thread. A second without a call
+// pauses the source (see Demand); the next call resumes it and, like the
+// calls until its first fresh frames, answers silence at once.
 class Bridge {
 public:
     Bridge();
@@ -58,6 +61,7 @@ private:
 
     SampleRing m_ring;
     SpectrumAnalyzer m_analyzer;
+    mutable Demand m_demand; // every vu() and spectrum() call touches it
     std::mutex m_installMutex;
     std::unique_ptr<AudioSource> m_source;
 };

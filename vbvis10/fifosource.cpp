@@ -62,6 +62,7 @@ void FifoSource::run(std::stop_token stop)
     std::vector<unsigned char> bytes(kReadBytes + kFrameBytes);
     std::vector<int16_t> frames;
     std::size_t carried = 0; // bytes of a partial frame kept from the last read
+    bool wasPaused = false;
     while (!stop.stop_requested()) {
         // poll() skips a negative descriptor; the timeout only matters while
         // the pipe is gone and reopening is retried.
@@ -88,10 +89,18 @@ void FifoSource::run(std::stop_token stop)
         }
         const std::size_t total = carried + static_cast<std::size_t>(got);
         const std::size_t whole = total / kFrameBytes * kFrameBytes;
-        frames.resize(whole / 2);
-        for (std::size_t i = 0; i < frames.size(); ++i)
-            frames[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        m_ring.write(frames);
+        // Paused, the pipe is still read (its writer would block otherwise)
+        // but the frames go nowhere.
+        const bool paused = m_demand && m_demand->pauseIfIdle();
+        if (paused && !wasPaused)
+            m_ring.clear();
+        wasPaused = paused;
+        if (!paused) {
+            frames.resize(whole / 2);
+            for (std::size_t i = 0; i < frames.size(); ++i)
+                frames[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+            m_ring.write(frames);
+        }
         carried = total - whole;
         std::memmove(bytes.data(), bytes.data() + whole, carried);
     }

@@ -14,7 +14,8 @@ namespace lumora::vbvis {
 // The pipe is opened without blocking, so the source attaches even while no
 // writer is there. When the writer goes away the pipe is reopened and waits
 // for the next one, which may come and go any number of times; meanwhile
-// the ring goes stale and reads as silence.
+// the ring goes stale and reads as silence. Paused (see Demand), it keeps
+// reading so that the writer never blocks, and drops what it reads.
 class FifoSource final : public AudioSource {
 public:
     FifoSource(SampleRing &ring, std::string path);

@@ -7,6 +7,9 @@
 
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace lumora::vbvis {
 
 struct PulseSource::Callbacks {
@@ -79,6 +82,8 @@ struct PulseSource::Callbacks {
     {
         auto *self = static_cast<PulseSource *>(userdata);
         const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY)
+            self->followDemand(); // a call may have come while it connected corked
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             // The recorded source vanished (an output unplugged or unloaded).
             self->m_ring.clear();
@@ -91,11 +96,25 @@ struct PulseSource::Callbacks {
         auto *self = static_cast<PulseSource *>(userdata);
         const void *data = nullptr;
         std::size_t bytes = 0;
+        const bool paused = self->m_corked;
         while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
-            if (data) // no data with a size is a hole in the stream: skip it
+            // No data with a size is a hole in the stream: skip it. Whatever
+            // comes in after the cork is dropped.
+            if (data && !paused)
                 self->m_ring.write({static_cast<const int16_t *>(data), bytes / sizeof(int16_t)});
             pa_stream_drop(stream);
         }
+        if (!paused)
+            self->followDemand();
+    }
+
+    // A call resumed the paused source: the resume hook's byte arrived.
+    static void resumed(pa_mainloop_api *, pa_io_event *, int fd, pa_io_event_flags_t, void *userdata)
+    {
+        char bytes[16];
+        while (::read(fd, bytes, sizeof bytes) > 0) {
+        }
+        static_cast<PulseSource *>(userdata)->followDemand();
     }
 
     static void retry(pa_mainloop_api *api, pa_time_event *event, const struct timeval *, void *userdata)
@@ -123,17 +142,34 @@ PulseSource::PulseSource(SampleRing &ring, std::string sourceName)
 
 PulseSource::~PulseSource()
 {
-    if (!m_loop)
+    if (m_demand)
+        m_demand->setResumeHook({});
+    if (!m_loop) {
+        closeWakePipe();
         return;
+    }
     pa_threaded_mainloop_lock(m_loop);
     if (m_retry)
         pa_threaded_mainloop_get_api(m_loop)->time_free(m_retry);
     m_retry = nullptr;
+    if (m_wakeEvent)
+        pa_threaded_mainloop_get_api(m_loop)->io_free(m_wakeEvent);
+    m_wakeEvent = nullptr;
     dropStream();
     dropContext();
     pa_threaded_mainloop_unlock(m_loop);
     pa_threaded_mainloop_stop(m_loop);
     pa_threaded_mainloop_free(m_loop);
+    closeWakePipe();
+}
+
+void PulseSource::closeWakePipe()
+{
+    for (int &fd : m_wake) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
 }
 
 std::optional<std::string> PulseSource::start()
@@ -142,9 +178,18 @@ std::optional<std::string> PulseSource::start()
     if (!m_loop)
         return "cannot start the sound server connection";
     pa_threaded_mainloop_set_name(m_loop, "vbvis-pulse");
+    if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0)
+        return "cannot start the sound server connection";
     pa_threaded_mainloop_lock(m_loop);
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_loop);
+    m_wakeEvent = api->io_new(api, m_wake[0], PA_IO_EVENT_INPUT, &Callbacks::resumed, this);
     connectContext();
     pa_threaded_mainloop_unlock(m_loop);
+    if (m_demand)
+        m_demand->setResumeHook([fd = m_wake[1]] {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1); // full: a wake-up is pending anyway
+        });
     if (pa_threaded_mainloop_start(m_loop) < 0)
         return "cannot start the sound server connection";
 
@@ -267,13 +312,37 @@ void PulseSource::connectStream(const std::string &device)
         pa_usec_to_bytes(static_cast<pa_usec_t>(std::chrono::microseconds(kFragment).count()), &spec));
     // Never moved by the server: a vanished monitor would be replaced by the
     // default source, which is usually a microphone.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    // Paused, it starts corked; it uncorks when it is ready and wanted.
+    m_corked = m_demand && m_demand->paused();
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                                                      (m_corked ? PA_STREAM_START_CORKED : 0));
     if (pa_stream_connect_record(m_stream, device.c_str(), &attr, flags) < 0) {
         dropStream();
         scheduleRetry();
         return;
     }
     m_device = device;
+}
+
+} // namespace lumora::vbvis
+
+namespace lumora::vbvis {
+
+// Corks the stream when nobody has asked for a while, uncorks it when a
+// call came: the server then sends nothing, and this thread sleeps.
+void PulseSource::followDemand()
+{
+    if (!m_demand || !m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    const bool pause = m_demand->pauseIfIdle();
+    if (pause == m_corked)
+        return;
+    if (pa_operation *op = pa_stream_cork(m_stream, pause ? 1 : 0, nullptr, nullptr)) {
+        pa_operation_unref(op);
+        m_corked = pause;
+        if (pause)
+            m_ring.clear();
+    }
 }
 
 } // namespace lumora::vbvis

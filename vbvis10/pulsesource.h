@@ -11,6 +11,7 @@ struct pa_context;
 struct pa_stream;
 struct pa_threaded_mainloop;
 struct pa_time_event;
+struct pa_io_event;
 struct pa_server_info;
 
 namespace lumora::vbvis {
@@ -24,7 +25,9 @@ namespace lumora::vbvis {
 // the default changes. With a name it records that source. The stream is
 // never moved by the server (a vanished monitor would otherwise be
 // replaced by a microphone); when it ends, or the server goes away, the
-// ring is cleared and the source reconnects every kRetryInterval.
+// ring is cleared and the source reconnects every kRetryInterval. Paused
+// (see Demand), the stream is corked: the server sends nothing until a
+// call wakes this thread through a pipe and it uncorks.
 class PulseSource final : public AudioSource {
 public:
     // sourceName: empty for the default output's monitor.
@@ -51,6 +54,8 @@ private:
     void followDefault(const pa_server_info &info);
     void connectStream(const std::string &device);
     void settle(Attach result, std::string error = {});
+    void followDemand();
+    void closeWakePipe();
 
     struct Callbacks; // libpulse's C callbacks, defined beside the code
     friend struct Callbacks;
@@ -61,6 +66,9 @@ private:
     pa_context *m_context = nullptr;
     pa_stream *m_stream = nullptr;
     pa_time_event *m_retry = nullptr;
+    int m_wake[2]{-1, -1}; // the resume hook writes, the loop's io event reads
+    pa_io_event *m_wakeEvent = nullptr;
+    bool m_corked = false;
     std::string m_device;       // the source being recorded, empty while none
     std::string m_followedSink; // the default output whose monitor m_device is
     std::atomic<Attach> m_attach{Attach::Pending};

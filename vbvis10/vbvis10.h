@@ -29,6 +29,14 @@
  * for the sound server; the other calls only copy the newest samples under
  * a short lock and compute on the caller's thread.
  *
+ * Idle: the program calls vbvis_vu and vbvis_spectrum only while it sends
+ * to the display. After a second without a call the library pauses its
+ * capture: pulse corks its stream, demo and file stop generating, fifo
+ * keeps reading the pipe (so that its writer never blocks) but drops what
+ * it reads. The next call resumes it and answers at once, with silence
+ * (zeros) like every call until the first fresh values, which follow
+ * within 50 ms (demo and file at once, with a whole 26 ms window).
+ *
  * Spectrum: 576 values per channel, linear bins of 38.28 Hz from 0 Hz
  * (bin k covers k * 44100 / 1152 Hz), the magnitudes of an FFT of the
  * newest 1152 samples (26 ms) under a Hann window. Uppercase hex digits.

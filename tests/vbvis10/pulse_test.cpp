@@ -223,6 +223,16 @@ TEST_F(PulseCapture, SilenceGivesZeros)
     EXPECT_TRUE(allZero(spectrumOf(bridge, 1)));
 }
 
+// Nobody asking for a second corks the stream; the next call uncorks it.
+TEST_F(PulseCapture, PausesWhileNobodyAsksAndResumesOnTheNextCall)
+{
+    Bridge bridge;
+    std::ostringstream log;
+    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    Player player(1000.0, 16384, 16384);
+    EXPECT_EQ(testing::pausesAndResumes(bridge), "");
+}
+
 TEST_F(PulseCapture, NamedSourcesAreRecordedOrRefused)
 {
     Bridge named;

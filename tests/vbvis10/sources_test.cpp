@@ -10,9 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace lumora::vbvis {
@@ -62,6 +64,7 @@ public:
                   frame += 441;
                   if (::write(fd, chunk.data(), chunk.size() * 2) < 0)
                       break;
+                  ++m_chunks;
                   std::this_thread::sleep_for(std::chrono::milliseconds(10));
               }
               ::close(fd);
@@ -69,7 +72,11 @@ public:
     {
     }
 
+    // Chunks of 10 ms written so far; stops growing while the pipe is full.
+    int chunks() const { return m_chunks.load(); }
+
 private:
+    std::atomic<int> m_chunks{0};
     std::jthread m_thread;
 };
 
@@ -235,6 +242,34 @@ TEST(DemoSource, PlaysMovingStereoMusic)
     }
     EXPECT_GE(changes, 20);
     EXPECT_GE(stereoDifferences, 20);
+}
+
+// Nobody asking for a second pauses every source; the next call resumes it.
+// The fifo is still read meanwhile, so its writer never blocks.
+TEST(Sources, PauseWhileNobodyAsksAndResumeOnTheNextCall)
+{
+    ScratchDir dir;
+    const std::string pipe = dir / "music.fifo";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string file = dir / "tone.wav";
+    ASSERT_EQ(writeToneFile(file, 44100, 2, 1000.0, 0.5), "");
+    for (const std::string& choice : {std::string("demo"), "file:" + file, "fifo:" + pipe}) {
+        SCOPED_TRACE(choice);
+        Bridge bridge;
+        std::ostringstream log;
+        ASSERT_TRUE(bridge.install(choice.c_str(), log)) << log.str();
+        std::optional<PipeWriter> writer;
+        if (choice.starts_with("fifo:"))
+            writer.emplace(pipe, 1000.0, 16384, 16384);
+        EXPECT_EQ(testing::pausesAndResumes(bridge, [&]() -> std::string {
+                      if (!writer)
+                          return {};
+                      const int before = writer->chunks();
+                      std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                      return writer->chunks() - before >= 20 ? "" : "the writer blocked";
+                  }),
+                  "");
+    }
 }
 
 TEST(Bridge, SecondInstallKeepsTheFirstSource)

@@ -92,4 +92,32 @@ inline bool waitUntil(const std::function<bool()> &condition,
     return condition();
 }
 
+// Stops asking and checks that the source pauses (its ring takes no frames
+// although it has sound), then resumes it with a call and checks that
+// fresh values follow within 50 ms. `whilePaused` runs while paused.
+// Empty when all held, otherwise what did not.
+inline std::string pausesAndResumes(Bridge &bridge, const std::function<std::string()> &whilePaused = {})
+{
+    using Clock = std::chrono::steady_clock;
+    if (!waitUntil([&] { return bridge.vu(0) > 0; }))
+        return "no sound before pausing";
+    std::array<int16_t, 64> peek{};
+    std::this_thread::sleep_for(Demand::kIdleAfter); // peeking into the ring is no call
+    if (!waitUntil([&] { return !bridge.ring().readNewest(0, peek); }, std::chrono::seconds(2)))
+        return "the source did not pause";
+    const std::string paused = whilePaused ? whilePaused() : std::string();
+    if (!paused.empty())
+        return paused;
+    if (bridge.ring().readNewest(0, peek))
+        return "the paused source delivered frames";
+    const auto resumed = Clock::now();
+    bridge.vu(0);
+    while (Clock::now() - resumed < std::chrono::milliseconds(50)) {
+        if (bridge.vu(0) > 0)
+            return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return "no fresh values within 50 ms of resuming";
+}
+
 } // namespace lumora::vbvis::testing

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+
+namespace lumora::vbvis {
+
+// Whether anybody still asks for values. The program calls the library
+// every cycle of a run and not at all in between, so after kIdleAfter
+// without a call the source pauses its capture (what pausing means is each
+// source's own business) and resumes on the next call.
+//
+// touch() runs on the callers' threads and never blocks them beyond a
+// short lock on the one call that resumes; everything else runs on the
+// source's thread.
+class Demand {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kIdleAfter{1000};
+
+    Demand();
+
+    // A call came now. If the source was paused it resumes: waitForCall()
+    // returns and the resume hook runs (on the caller's thread).
+    void touch();
+
+    // Pauses when nobody has called for kIdleAfter; true while paused.
+    bool pauseIfIdle();
+    bool paused() const { return m_paused.load(); }
+
+    // Blocks while paused. True when a call resumed the source, false when
+    // stop was requested first.
+    bool waitForCall(std::stop_token stop);
+
+    // Runs when touch() resumes a paused source, e.g. to wake a poll loop.
+    // Must not block. Empty: none.
+    void setResumeHook(std::function<void()> hook);
+
+private:
+    std::atomic<Clock::rep> m_lastCall;
+    std::atomic<bool> m_paused{false};
+    std::mutex m_mutex; // guards the hook, and the wait against a lost wake-up
+    std::condition_variable_any m_resumed;
+    std::function<void()> m_resumeHook;
+};
+
+} // namespace lumora::vbvis
