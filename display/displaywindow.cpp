@@ -3,6 +3,7 @@
 
 #include "displaylayout.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRadialGradient>
 
@@ -58,6 +59,18 @@ void paintLamp(QPainter& painter, QPointF centre, double diameter, double pitch,
     painter.drawEllipse(centre, radius, radius);
 }
 
+// How far a lamp's pixmap reaches from its centre: the glow's radius and
+// a pixel for the antialiased edge.
+int lampReach(double pitch)
+{
+    return static_cast<int>(std::ceil(pitch * 0.72)) + 1;
+}
+
+QRect alignedWithEdge(const RectF& rect)
+{
+    return toQt(rect).toAlignedRect().adjusted(-1, -1, 1, 1);
+}
+
 QString printable(char c)
 {
     const auto code = static_cast<unsigned char>(c);
@@ -93,8 +106,46 @@ QSize DisplayWindow::sizeHint() const
 
 void DisplayWindow::showCycle(const wire::Cycle& cycle)
 {
+    const DisplayLayout layout(width(), height());
+    for (int row = 1; row <= wire::kRows; ++row)
+        for (int column = 1; column <= wire::kColumns; ++column)
+            if (cycle.lamp(row, column) != m_cycle.lamp(row, column))
+                update(groupRect(layout, row, column));
+    for (int i = 0; i < wire::kTextLength; ++i)
+        if (cycle.text[static_cast<std::size_t>(i)] != m_cycle.text[static_cast<std::size_t>(i)])
+            update(alignedWithEdge(layout.textCell(i)));
     m_cycle = cycle;
-    update();
+}
+
+QRect DisplayWindow::groupRect(const DisplayLayout& layout, int row, int column) const
+{
+    const int reach = lampReach(layout.pitch());
+    const PointF first = layout.lampCentre(row, column, 1);
+    const PointF last = layout.lampCentre(row, column, 8);
+    return QRectF(QPointF(first.x - reach, first.y - reach), QPointF(last.x + reach, last.y + reach))
+        .toAlignedRect();
+}
+
+void DisplayWindow::prepareLamps(double pitch, double diameter)
+{
+    const qreal ratio = devicePixelRatioF();
+    if (pitch == m_lampsPitch && ratio == m_lampsRatio)
+        return;
+    m_lampsPitch = pitch;
+    m_lampsRatio = ratio;
+    m_lampReach = lampReach(pitch);
+    const int side = 2 * m_lampReach;
+    for (int lamp = 1; lamp <= 8; ++lamp) {
+        for (bool lit : {false, true}) {
+            QPixmap pixmap(QSize(side, side) * ratio);
+            pixmap.setDevicePixelRatio(ratio);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            paintLamp(painter, QPointF(m_lampReach, m_lampReach), diameter, pitch, lampColour(lamp), lit);
+            m_lampPixmaps[static_cast<std::size_t>(lamp - 1)][lit ? 1 : 0] = pixmap;
+        }
+    }
 }
 
 void DisplayWindow::showStatus(const DisplayStatus& status)
@@ -103,11 +154,13 @@ void DisplayWindow::showStatus(const DisplayStatus& status)
     update(toQt(DisplayLayout(width(), height()).status()).toAlignedRect());
 }
 
-void DisplayWindow::paintEvent(QPaintEvent*)
+void DisplayWindow::paintEvent(QPaintEvent* event)
 {
     const DisplayLayout layout(width(), height());
+    prepareLamps(layout.pitch(), layout.lampDiameter());
+    const QRegion& area = event->region();
     QPainter painter(this);
-    painter.fillRect(rect(), kBackground);
+    painter.fillRect(event->rect(), kBackground);
     painter.setRenderHint(QPainter::Antialiasing);
 
     QFont textFont(QStringLiteral("DejaVu Sans Mono"));
@@ -116,6 +169,8 @@ void DisplayWindow::paintEvent(QPaintEvent*)
     textFont.setPixelSize(static_cast<int>(layout.textCell(0).height * 0.72));
     painter.setFont(textFont);
     for (int i = 0; i < wire::kTextLength; ++i) {
+        if (!area.intersects(alignedWithEdge(layout.textCell(i))))
+            continue;
         const QRectF cell = toQt(layout.textCell(i));
         painter.setPen(Qt::NoPen);
         painter.setBrush(kTextCell);
@@ -129,23 +184,31 @@ void DisplayWindow::paintEvent(QPaintEvent*)
     painter.setFont(labelFont);
     painter.setPen(kLabel);
     for (int column = 1; column <= wire::kColumns; ++column)
-        painter.drawText(toQt(layout.columnHeader(column)), Qt::AlignCenter,
-                         QString::fromLatin1(kColumnNames[column - 1]));
+        if (area.intersects(alignedWithEdge(layout.columnHeader(column))))
+            painter.drawText(toQt(layout.columnHeader(column)), Qt::AlignCenter,
+                             QString::fromLatin1(kColumnNames[column - 1]));
     for (int row = 1; row <= wire::kRows; ++row)
-        painter.drawText(toQt(layout.rowLabel(row)), Qt::AlignVCenter | Qt::AlignRight,
-                         QStringLiteral("band %1").arg(row - 1));
+        if (area.intersects(alignedWithEdge(layout.rowLabel(row))))
+            painter.drawText(toQt(layout.rowLabel(row)), Qt::AlignVCenter | Qt::AlignRight,
+                             QStringLiteral("band %1").arg(row - 1));
 
+    // Lamp after lamp, as they overlap: a glow lies over its left
+    // neighbour's edge.
     for (int row = 1; row <= wire::kRows; ++row) {
         for (int column = 1; column <= wire::kColumns; ++column) {
+            if (!area.intersects(groupRect(layout, row, column)))
+                continue;
             const std::uint8_t lampByte = m_cycle.lamp(row, column);
             for (int lamp = 1; lamp <= 8; ++lamp) {
                 const PointF centre = layout.lampCentre(row, column, lamp);
-                paintLamp(painter, {centre.x, centre.y}, layout.lampDiameter(), layout.pitch(),
-                          lampColour(lamp), wire::lampLit(lampByte, lamp));
+                painter.drawPixmap(QPointF(std::round(centre.x) - m_lampReach, std::round(centre.y) - m_lampReach),
+                                   lampPixmap(lamp, wire::lampLit(lampByte, lamp)));
             }
         }
     }
 
+    if (!area.intersects(alignedWithEdge(layout.status())))
+        return;
     const DisplayStatus& s = m_status;
     const QString threshold =
         QStringLiteral("%1 ms%2")
