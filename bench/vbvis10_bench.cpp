@@ -124,8 +124,10 @@ int playDemoToPulse()
 }
 
 // CPU use of the capture thread over 3 s of real time, in percent of one
-// core; the benchmark's own thread only sleeps meanwhile.
-void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool music)
+// core. Asked: the benchmark's own thread asks for the VU every 100 ms, so
+// the source captures as during a run (the call costs microseconds); not
+// asked, the source pauses after a second, as while Lumora is idle.
+void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool music, bool asked)
 {
     const auto dir = std::filesystem::temp_directory_path() / ("vbvis10-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -140,10 +142,17 @@ void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool 
             break;
         }
         const pid_t player = music ? startPlayer(choice == "fifo" ? pipe : std::string()) : -1;
-        std::this_thread::sleep_for(1s); // settle: connection, first fragments
+        auto wait = [&](std::chrono::milliseconds duration) {
+            for (const auto end = Clock::now() + duration; Clock::now() < end;) {
+                if (asked)
+                    bridge.vu(0);
+                std::this_thread::sleep_for(100ms);
+            }
+        };
+        wait(1500ms); // settle: connection, first fragments, the pause when not asked
         const double before = processCpuSeconds();
         const auto start = Clock::now();
-        std::this_thread::sleep_for(3s);
+        wait(3000ms);
         const double cpu = processCpuSeconds() - before;
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
         state.counters["cpu_percent"] = 100.0 * cpu / wall;
@@ -156,11 +165,14 @@ void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool 
     std::filesystem::remove_all(dir);
 }
 
-BENCHMARK_CAPTURE(measureCaptureCpu, demo, std::string("demo"), false)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, fifo_idle, std::string("fifo"), false)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, fifo_music, std::string("fifo"), true)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, pulse_idle, std::string("pulse"), false)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, pulse_music, std::string("pulse"), true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, demo, std::string("demo"), false, true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, demo_paused, std::string("demo"), false, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, fifo_idle, std::string("fifo"), false, true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, fifo_music, std::string("fifo"), true, true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, fifo_music_paused, std::string("fifo"), true, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, pulse_idle, std::string("pulse"), false, true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, pulse_music, std::string("pulse"), true, true)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, pulse_music_paused, std::string("pulse"), true, false)->Iterations(1)->Unit(benchmark::kSecond);
 
 // From a 1 kHz tone's first frame written into the pipe (after silence) to
 // the first spectrum whose bin 26 shows it (above 128), polled every 200 us.
