@@ -3,7 +3,11 @@
 
 #include "twips.h"
 
+#include <QPaintEvent>
 #include <QPainter>
+
+#include <algorithm>
+#include <utility>
 
 namespace lumora {
 
@@ -20,18 +24,30 @@ Bar::Bar(GroupFrame& frame, float left, float top, float width, float height, QC
 
 void Bar::setLeft(float twips)
 {
-    if (twips != m_left) {
-        m_left = twips;
-        m_frame.update();
-    }
+    if (twips != m_left)
+        moveEdges(twips, m_width);
 }
 
 void Bar::setWidth(float twips)
 {
-    if (twips != m_width) {
-        m_width = twips;
-        m_frame.update();
-    }
+    if (twips != m_width)
+        moveEdges(m_left, twips);
+}
+
+// Keeps the new edges exactly and repaints only the strips between an old
+// edge and its new place: no other pixel of the frame can change.
+void Bar::moveEdges(float left, float width)
+{
+    const QRectF before = pixelRect();
+    m_left = left;
+    m_width = width;
+    const QRectF after = pixelRect();
+    QRegion changed;
+    for (const auto& [from, to] : {std::pair{before.left(), after.left()}, std::pair{before.right(), after.right()}})
+        if (from != to)
+            changed += QRectF(QPointF(std::min(from, to), after.top()), QPointF(std::max(from, to), after.bottom()))
+                           .toAlignedRect();
+    m_frame.update(changed);
 }
 
 QRectF Bar::pixelRect() const
@@ -50,10 +66,10 @@ Bar& GroupFrame::addBar(float left, float top, float width, float height, QColor
     return *m_bars.back();
 }
 
-void GroupFrame::paintEvent(QPaintEvent*)
+void GroupFrame::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), m_back);
+    painter.fillRect(event->rect(), m_back);
 
     const QFontMetrics metrics(font());
     const int lineY = metrics.height() / 2;
@@ -67,7 +83,8 @@ void GroupFrame::paintEvent(QPaintEvent*)
     painter.drawText(captionRect, Qt::AlignCenter, m_caption);
 
     for (const auto& bar : m_bars)
-        painter.fillRect(bar->pixelRect(), bar->fill());  // fill only: no outline
+        if (event->region().intersects(bar->pixelRect().toAlignedRect()))
+            painter.fillRect(bar->pixelRect(), bar->fill());  // fill only: no outline
 }
 
 }  // namespace lumora

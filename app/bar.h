@@ -36,6 +36,8 @@ public:
     QRectF pixelRect() const;
 
 private:
+    void moveEdges(float left, float width);
+
     GroupFrame& m_frame;
     float m_left;
     float m_top;
