@@ -14,23 +14,6 @@ namespace {
 constexpr std::string_view kLogPrefix = "libVbVis10: ";
 }
 
-std::optional<SourceChoice> parseSourceChoice(std::string_view text)
-{
-    using Kind = SourceChoice::Kind;
-    if (text.empty() || text == "auto")
-        return SourceChoice{Kind::Auto, {}};
-    if (text == "pulse")
-        return SourceChoice{Kind::Pulse, {}};
-    if (text == "demo")
-        return SourceChoice{Kind::Demo, {}};
-    static constexpr std::array<std::pair<std::string_view, Kind>, 3> kWithArgument{{
-        {"pulse:", Kind::Pulse}, {"fifo:", Kind::Fifo}, {"file:", Kind::File}}};
-    for (const auto &[prefix, kind] : kWithArgument)
-        if (text.starts_with(prefix) && text.size() > prefix.size())
-            return SourceChoice{kind, std::string(text.substr(prefix.size()))};
-    return std::nullopt;
-}
-
 Bridge::Bridge() = default;
 
 Bridge::~Bridge()
@@ -63,7 +46,7 @@ bool Bridge::install(const char *choiceText, std::ostream &log)
     const std::optional<SourceChoice> choice = parseSourceChoice(choiceText ? choiceText : "");
     if (!choice) {
         log << kLogPrefix << "LUMORA_SOURCE=" << choiceText
-            << " is not one of auto, pulse, pulse:NAME, fifo:PATH, file:PATH, demo\n";
+            << " is not one of " << kSourceChoiceForms << '\n';
         return false;
     }
     if (choice->kind == SourceChoice::Kind::Auto) {

@@ -5,6 +5,7 @@
 #include "audiosource.h"
 #include "demand.h"
 #include "samplering.h"
+#include "sourcechoice.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,17 +16,6 @@
 #include <string_view>
 
 namespace lumora::vbvis {
-
-// Which source LUMORA_SOURCE names. Unset, empty or "auto": Auto.
-struct SourceChoice {
-    enum class Kind { Auto, Pulse, Fifo, File, Demo };
-    Kind kind = Kind::Auto;
-    std::string argument; // pulse: source name (empty: default output's monitor); fifo, file: path
-};
-
-// Parses "auto", "pulse", "pulse:NAME", "fifo:PATH", "file:PATH" or "demo";
-// anything else (including an empty NAME or PATH) gives no choice.
-std::optional<SourceChoice> parseSourceChoice(std::string_view text);
 
 // What the three exported functions stand on: one audio source, the ring it
 // fills and the analysis of the ring's newest frames. install() is called

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The words that choose libVbVis10's audio source, as LUMORA_SOURCE and
+// Lumora's --source and source= take them. Plain C++, shared by the library
+// (which opens the source) and the program (which checks the choice before
+// it starts).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumora::vbvis {
+
+// The accepted forms, for messages.
+inline constexpr std::string_view kSourceChoiceForms = "auto, pulse, pulse:NAME, fifo:PATH, file:PATH, demo";
+
+// Which source a choice names. Unset, empty or "auto": Auto.
+struct SourceChoice {
+    enum class Kind { Auto, Pulse, Fifo, File, Demo };
+    Kind kind = Kind::Auto;
+    std::string argument; // pulse: source name (empty: default output's monitor); fifo, file: path
+};
+
+// Parses "auto", "pulse", "pulse:NAME", "fifo:PATH", "file:PATH" or "demo";
+// anything else (including an empty NAME or PATH) gives no choice.
+std::optional<SourceChoice> parseSourceChoice(std::string_view text);
+
+// What can be told about a choice without opening it: a fifo: path that is
+// absent or not a named pipe, a file: path that is absent or a directory.
+// Nothing for the other kinds (a sound server is only asked at installation).
+std::optional<std::string> sourceChoiceProblem(const SourceChoice &choice);
+
+} // namespace lumora::vbvis
