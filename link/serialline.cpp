@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serialline.h"
 
+#include "serialports.h"
 #include "wireformat.h"
 
 #include <QFileInfo>
@@ -75,16 +76,21 @@ SerialLine::~SerialLine()
         shutDown();
 }
 
-QString SerialLine::deviceForPort(int portNumber)
+QString SerialLine::defaultDevice(int portNumber)
 {
     if (portNumber < 1)
         return {};
+    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+}
+
+QString SerialLine::deviceForPort(int portNumber)
+{
     if (portNumber == 1) {
         const QString configured = qEnvironmentVariable("LUMORA_PORT");
         if (!configured.isEmpty())
             return configured;
     }
-    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+    return defaultDevice(portNumber);
 }
 
 void SerialLine::setCommPort(int portNumber)
@@ -92,9 +98,26 @@ void SerialLine::setCommPort(int portNumber)
     m_portNumber = portNumber;
 }
 
+void SerialLine::setPortOneDevice(const QString& device)
+{
+    m_portOneDevice = device;
+}
+
 QString SerialLine::device() const
 {
+    if (m_portNumber == 1 && !m_portOneDevice.isEmpty())
+        return m_portOneDevice;
     return deviceForPort(m_portNumber);
+}
+
+void SerialLine::setOutputBufferBytes(int bytes)
+{
+    if (bytes < wire::kSmallestOutputBufferBytes || bytes > wire::kOutputBufferBytes)
+        throw Failure(FailureNumber::Internal, "an output buffer of " + std::to_string(bytes) +
+                                                   " bytes is outside " +
+                                                   std::to_string(wire::kSmallestOutputBufferBytes) + ".." +
+                                                   std::to_string(wire::kOutputBufferBytes));
+    m_outputBufferBytes = bytes;
 }
 
 bool SerialLine::isOpen() const
@@ -112,9 +135,10 @@ void SerialLine::open()
     if (m_port->isOpen())
         throw Failure(FailureNumber::PortNotOpen, text(m_device) + ": port already open");
     const QString configured = device();
-    if (configured.isEmpty())
-        throw Failure(FailureNumber::PortNotOpen,
-                      "port number " + std::to_string(m_portNumber) + " names no device");
+    if (configured.isEmpty()) {
+        m_device = QStringLiteral("port number %1").arg(m_portNumber);
+        throwOpenFailure("names no device");
+    }
 
     // Open the device behind any symlink, so that its lock file is the same
     // whichever name another program used.
@@ -130,14 +154,13 @@ void SerialLine::open()
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_failure.reset();
     if (!m_port->open(QIODevice::WriteOnly))
-        throwOpenFailure(path);
+        throwOpenFailure(openFailureReason(path));
 
     // QSerialPort's lock file and TIOCEXCL do not stop root, nor a program
     // that opened the device under another name; flock() does.
     if (::flock(m_port->handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         m_port->close();
-        throw Failure(FailureNumber::PortNotOpen, text(m_device) + ": " + std::strerror(EBUSY) +
-                                                      " (held by another program)");
+        throwOpenFailure(std::string(std::strerror(EBUSY)) + " (held by another program)");
     }
 
     m_isPty = isPtySlave(m_port->handle());
@@ -147,28 +170,35 @@ void SerialLine::open()
     m_lineBlocked = false;
 }
 
-void SerialLine::throwOpenFailure(const QString& path)
+// Why QSerialPort could not open path, in words.
+std::string SerialLine::openFailureReason(const QString& path) const
 {
-    const std::string where = text(m_device) + ": ";
     switch (m_port->error()) {
     case QSerialPort::DeviceNotFoundError:
-        throw Failure(FailureNumber::PortNotOpen, where + std::strerror(ENOENT));
+        return std::strerror(ENOENT);
     case QSerialPort::PermissionError: {
         // QSerialPort reports both a denied open() and a lock held by
         // another program as a permission error; the device's access bits
         // tell them apart.
         const QByteArray local = path.toLocal8Bit();
         if (::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
-            throw Failure(FailureNumber::PortNotOpen,
-                          where + std::strerror(EACCES) +
-                              ". Add your user to the dialout group "
-                              "(sudo usermod -aG dialout $USER), then log out and in again.");
-        throw Failure(FailureNumber::PortNotOpen,
-                      where + std::strerror(EBUSY) + " (held by another program)");
+            return std::string(std::strerror(EACCES)) +
+                   ". Add your user to the dialout group "
+                   "(sudo usermod -aG dialout $USER), then log out and in again.";
+        return std::string(std::strerror(EBUSY)) + " (held by another program)";
     }
     default:
-        throw Failure(FailureNumber::PortNotOpen, where + text(m_port->errorString()));
+        return text(m_port->errorString());
     }
+}
+
+// The failure names the device and the reason, then lists the serial ports
+// that do exist, so that the report shows what there is to choose from.
+void SerialLine::throwOpenFailure(const std::string& reason)
+{
+    const QString ports = describeSerialPorts(findSerialPorts(device()), device());
+    throw Failure(FailureNumber::PortNotOpen,
+                  text(m_device) + ": " + reason + "\n\nSerial ports on this computer:\n" + text(ports));
 }
 
 void SerialLine::write(std::span<const std::uint8_t> bytes)
@@ -178,7 +208,7 @@ void SerialLine::write(std::span<const std::uint8_t> bytes)
         throw Failure(FailureNumber::PortNotOpen, text(device()) + ": port not open");
     m_lastProgress = Clock::now();
     while (!bytes.empty()) {
-        const int room = wire::kOutputBufferBytes - outstanding();
+        const int room = m_outputBufferBytes - outstanding();
         if (room > 0) {
             const auto n = std::min(bytes.size(), static_cast<std::size_t>(room));
             enqueue(bytes.first(n));

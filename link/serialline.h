@@ -9,10 +9,11 @@
 // its descriptor directly, in non-blocking writes, because QSerialPort
 // takes a full driver buffer (EAGAIN) for a failed device.
 //
-// At most kOutputBufferBytes (512) bytes ever wait between the program and
-// the wire: this class's queue plus the driver's (TIOCOUTQ). A write that
-// finds no room waits for it, calling the Yield between 1 ms sleeps so the
-// window stays alive and a stalled line costs no processor time.
+// At most the output buffer's size ever waits between the program and the
+// wire: this class's queue plus the driver's (TIOCOUTQ). The size is 512
+// bytes unless set lower (down to 84, one cycle). A write that finds no
+// room waits for it, calling the Yield between 1 ms sleeps so the window
+// stays alive and a stalled line costs no processor time.
 //
 // A pseudo-terminal has no line of its own, so there this class plays the
 // line: it keeps the bytes in its queue and hands them to the pty no faster
@@ -36,6 +37,7 @@
 #include <span>
 
 #include "failure.h"
+#include "wireformat.h"
 
 class QSerialPort;
 class QTimer;
@@ -52,11 +54,25 @@ public:
     explicit SerialLine(Yield yield, QObject* parent = nullptr);
     ~SerialLine() override;
 
-    // Port number 1 is $LUMORA_PORT when set and non-empty, else /dev/ttyS0;
-    // port n > 1 is /dev/ttyS(n-1). Numbers below 1 name no device (empty).
+    // Port number n names /dev/ttyS(n-1); numbers below 1 name no device
+    // (empty).
+    static QString defaultDevice(int portNumber);
+    // As defaultDevice(), except that port number 1 is $LUMORA_PORT when set
+    // and non-empty.
     static QString deviceForPort(int portNumber);
     void setCommPort(int portNumber);  // default 1; takes effect at open()
+    // Names the device behind port number 1 in place of deviceForPort(1);
+    // empty gives deviceForPort(1) back. Takes effect at open().
+    void setPortOneDevice(const QString& device);
     QString device() const;
+
+    // Bytes that may wait between write() and the wire, from
+    // wire::kSmallestOutputBufferBytes (84) to wire::kOutputBufferBytes (512,
+    // the default). Fewer bytes waiting means less lag: at most bytes / 5760
+    // seconds. The bytes and their order do not change. Takes effect at the
+    // next write; throws Failure(Internal) outside the range.
+    void setOutputBufferBytes(int bytes);
+    int outputBufferBytes() const { return m_outputBufferBytes; }
 
     // PortOpen = true. Throws Failure(PortNotOpen) naming the device and the
     // reason: absent, busy (held by another program), no permission.
@@ -69,7 +85,7 @@ public:
     // even when this throws.
     void close();
     bool isOpen() const;
-    // Bytes written but not yet on the wire, 0..512.
+    // Bytes written but not yet on the wire, 0..outputBufferBytes().
     int outstanding() const;
 
     // How long a waiting write() or close() lets the line take no byte at
@@ -88,10 +104,13 @@ private:
     void remember(Failure failure);
     void throwIfFailed();
     void shutDown();
-    [[noreturn]] void throwOpenFailure(const QString& path);
+    std::string openFailureReason(const QString& path) const;
+    [[noreturn]] void throwOpenFailure(const std::string& reason);
 
     Yield m_yield;
     int m_portNumber = 1;
+    QString m_portOneDevice;
+    int m_outputBufferBytes = wire::kOutputBufferBytes;
     QString m_device;
     QSerialPort* m_port;
     QTimer* m_lineTimer;

@@ -69,8 +69,11 @@ constexpr int kBaudRate = 57600;
 constexpr int kBitsPerByte = 10;
 constexpr int kLineBytesPerSecond = kBaudRate / kBitsPerByte;
 
-// Bytes that may wait between the sender and the wire at any moment.
+// Bytes that may wait between the sender and the wire at any moment: 512
+// by default. A sender may keep fewer waiting, to shorten the lag between
+// the music and the lamps, but never fewer than one whole cycle.
 constexpr int kOutputBufferBytes = 512;
+constexpr int kSmallestOutputBufferBytes = kCycleBytes;
 
 // What one cycle carries: the 64 lamp bytes in wire order (row-major, row 1
 // column 1 first) and the 20 text characters.

@@ -2,9 +2,10 @@
 // Lumora's real window (offscreen) streaming through a pseudo-terminal into
 // lumora-display --headless, which decodes the stream as a display would.
 // Every cycle Lumora sent must arrive intact and in order, then the
-// blanking sequence.
+// blanking sequence, with the largest output buffer and the smallest.
 #include "frmmain.h"
 #include "pty.h"
+#include "serialline.h"
 #include "streamingrun.h"
 #include "testbridge.h"
 #include "wireformat.h"
@@ -41,7 +42,9 @@ std::string randomSpectrum(std::mt19937& random)
     return text;
 }
 
-TEST(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
+class EndToEnd : public ::testing::TestWithParam<int> {};
+
+TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
 {
     QProcess display;
     // A threshold well above any stall of a busy test machine (the first
@@ -63,6 +66,7 @@ TEST(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
     lib.setSpectrumText(1, randomSpectrum(random));
 
     lumora::FrmMain frm;
+    frm.MSComm1->setOutputBufferBytes(GetParam());
     ASSERT_TRUE(frm.Form_Load());
     frm.show();
 
@@ -111,5 +115,9 @@ TEST(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
     EXPECT_TRUE(lines.contains("resyncs: 0"));
     EXPECT_TRUE(lines.contains(QString("cycles: %1").arg(kCycles)));
 }
+
+INSTANTIATE_TEST_SUITE_P(OutputBuffer, EndToEnd,
+                         ::testing::Values(lumora::wire::kOutputBufferBytes, lumora::wire::kSmallestOutputBufferBytes),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "Bytes"; });
 
 }  // namespace

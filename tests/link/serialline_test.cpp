@@ -159,6 +159,8 @@ TEST(SerialLinePort, DeviceForPortMapsNumbersToDevices)
         std::optional<std::string> variable;
         int port;
         QString device;
+        QString portOneDevice = {};  // as the settings choose it
+        QString lineDevice = device;
     };
     const Case cases[] = {
         {std::nullopt, 1, "/dev/ttyS0"},
@@ -168,6 +170,8 @@ TEST(SerialLinePort, DeviceForPortMapsNumbersToDevices)
         {"/dev/ttyUSB0", 2, "/dev/ttyS1"},
         {std::nullopt, 4, "/dev/ttyS3"},
         {"/dev/ttyUSB0", 0, ""},
+        {"/dev/ttyUSB0", 1, "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyACM0"},
+        {std::nullopt, 2, "/dev/ttyS1", "/dev/ttyACM0", "/dev/ttyS1"},
     };
     for (const Case& c : cases) {
         PortVariable variable(c.variable);
@@ -175,7 +179,8 @@ TEST(SerialLinePort, DeviceForPortMapsNumbersToDevices)
             << "LUMORA_PORT=" << c.variable.value_or("(unset)") << " port " << c.port;
         SerialLine line({});
         line.setCommPort(c.port);
-        EXPECT_EQ(line.device(), c.device);
+        line.setPortOneDevice(c.portOneDevice);
+        EXPECT_EQ(line.device(), c.lineDevice) << "port one " << c.portOneDevice.toStdString();
     }
 }
 
@@ -266,39 +271,51 @@ TEST_F(PtyFixture, ReaderAtLineRateNeverSeesMoreThan512Outstanding)
 
 TEST_F(PtyFixture, StalledReaderBlocksWritesInTheYieldingWaitWithoutGrowingBuffers)
 {
+    {
+        SerialLine line({});
+        for (const int outside : {wire::kSmallestOutputBufferBytes - 1, wire::kOutputBufferBytes + 1})
+            EXPECT_THROW(line.setOutputBufferBytes(outside), Failure) << outside;
+    }
     const Bytes sent = sequence(2000);
-    std::size_t written = 0;
-    std::optional<std::size_t> writtenWhenStopped;
-    qint64 mostQueuedInQt = 0;
-    int mostOutstanding = 0;
-    constexpr long kPassesBeforeStop = 300;
+    for (const int buffer : {wire::kOutputBufferBytes, 168, wire::kSmallestOutputBufferBytes}) {
+        SCOPED_TRACE("output buffer " + std::to_string(buffer));
+        received.clear();
+        passes = 0;
+        std::size_t written = 0;
+        std::optional<std::size_t> writtenWhenStopped;
+        qint64 mostQueuedInQt = 0;
+        int mostOutstanding = 0;
+        constexpr long kPassesBeforeStop = 300;
 
-    SerialLine line(yield([&] {
-        mostOutstanding = std::max(mostOutstanding, line.outstanding());
-        if (QSerialPort* port = portOf(line))
-            mostQueuedInQt = std::max(mostQueuedInQt, port->bytesToWrite());
-        if (passes == kPassesBeforeStop)
-            writtenWhenStopped = written;  // what a Stop click would see
-        if (writtenWhenStopped)
-            pty.drainInto(received);  // the display wakes up again
-    }));
-    line.open();
-    ASSERT_NE(portOf(line), nullptr);
-    int stuffer = -1;
-    const std::size_t prefilled = fillPty(stuffer);
-    writeOneByOne(line, sent, &written);
-    line.close();
-    pty.drainInto(received);
-    ::close(stuffer);
+        SerialLine line(yield([&] {
+            mostOutstanding = std::max(mostOutstanding, line.outstanding());
+            if (QSerialPort* port = portOf(line))
+                mostQueuedInQt = std::max(mostQueuedInQt, port->bytesToWrite());
+            if (passes == kPassesBeforeStop)
+                writtenWhenStopped = written;  // what a Stop click would see
+            if (writtenWhenStopped)
+                pty.drainInto(received);  // the display wakes up again
+        }));
+        line.setOutputBufferBytes(buffer);
+        line.open();
+        ASSERT_NE(portOf(line), nullptr);
+        int stuffer = -1;
+        const std::size_t prefilled = fillPty(stuffer);
+        writeOneByOne(line, sent, &written);
+        line.close();
+        pty.drainInto(received);
+        ::close(stuffer);
 
-    ASSERT_TRUE(writtenWhenStopped.has_value()) << "the wait never yielded";
-    // Nothing passes a stalled reader but what fits in the output buffer.
-    EXPECT_LE(*writtenWhenStopped, static_cast<std::size_t>(wire::kOutputBufferBytes));
-    EXPECT_LE(mostQueuedInQt, wire::kOutputBufferBytes);
-    EXPECT_LE(mostOutstanding, wire::kOutputBufferBytes);
-    Bytes expected(prefilled, 'p');
-    expected.insert(expected.end(), sent.begin(), sent.end());
-    EXPECT_EQ(received, expected);
+        ASSERT_TRUE(writtenWhenStopped.has_value()) << "the wait never yielded";
+        // Nothing passes a stalled reader but what fits in the output buffer,
+        // and the whole buffer is used.
+        EXPECT_EQ(*writtenWhenStopped, static_cast<std::size_t>(buffer));
+        EXPECT_LE(mostQueuedInQt, buffer);
+        EXPECT_EQ(mostOutstanding, buffer);
+        Bytes expected(prefilled, 'p');
+        expected.insert(expected.end(), sent.begin(), sent.end());
+        EXPECT_EQ(received, expected);
+    }
 }
 
 TEST_F(PtyFixture, StallLimitEndsAWaitThatMakesNoProgress)
