@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "errorreport.h"
 
+#include "settings.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -9,14 +11,32 @@
 
 namespace lumora {
 
+QString errorAdvice(const Failure& failure)
+{
+    if (failure.number() == static_cast<int>(FailureNumber::PortNotOpen))
+        return portChoiceHint(QProcessEnvironment::systemEnvironment());
+    return {};
+}
+
 QString errorReportText(const Failure& failure)
 {
-    return QStringLiteral("Run-time error '%1':\n\n%2").arg(failure.number()).arg(QString::fromStdString(failure.what()));
+    QString text = QStringLiteral("Run-time error '%1':\n\n%2").arg(failure.number()).arg(QString::fromStdString(failure.what()));
+    if (const QString advice = errorAdvice(failure); !advice.isEmpty())
+        text += QStringLiteral("\n\n") + advice;
+    return text;
+}
+
+void showStartUpError(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumora"), message, QMessageBox::Ok);
+    box.exec();
 }
 
 void reportFailure(const Failure& failure)
 {
     std::fprintf(stderr, "lumora: run-time error %d: %s\n", failure.number(), failure.what());
+    if (const QString advice = errorAdvice(failure); !advice.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(advice));
     std::fflush(stderr);
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumora"), errorReportText(failure),

@@ -1,14 +1,77 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Lumora: turns the music playing on the computer into pictures on a light
 // display attached to a serial port.
+//
+// The command line, the environment and the settings file are read and
+// checked first, before any window exists (settings.h); only then does the
+// window system start.
 #include "errorreport.h"
 #include "frmmain.h"
+#include "serialline.h"
+#include "settings.h"
 #include "signalclose.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
+#include <unistd.h>
+
+namespace {
+
+void print(std::FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// Started from a desktop menu, Lumora has no terminal that would show what
+// it writes on stderr.
+bool hasTerminal()
+{
+    return ::isatty(STDIN_FILENO) || ::isatty(STDERR_FILENO);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const lumora::StartUp startUp = lumora::readStartUp(arguments, environment);
+    const bool graphical = lumora::hasGraphicalSession(environment, startUp.qtArguments);
+
+    if (!startUp.error.isEmpty()) {
+        print(stderr, QStringLiteral("lumora: %1 (see lumora --help)\n").arg(startUp.error));
+        if (!hasTerminal() && graphical) {
+            QApplication app(argc, argv);
+            lumora::showStartUpError(startUp.error);
+        }
+        return lumora::kExitBadArguments;
+    }
+    switch (startUp.action) {
+    case lumora::StartAction::Help:
+        print(stdout, lumora::helpText(environment));
+        return lumora::kExitOk;
+    case lumora::StartAction::Version:
+        print(stdout, lumora::versionText());
+        return lumora::kExitOk;
+    case lumora::StartAction::ListPorts:
+        print(stdout, lumora::listPortsText(startUp.settings, environment));
+        return lumora::kExitOk;
+    case lumora::StartAction::Run:
+        break;
+    }
+    if (!graphical) {
+        print(stderr, QStringLiteral("lumora: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set): "
+                                     "start Lumora from your desktop.\n"));
+        return lumora::kExitBadArguments;
+    }
+
+    // The library reads its source from the environment when it installs.
+    qputenv("LUMORA_SOURCE", startUp.settings.source.toLocal8Bit());
     // Qt's own event dispatcher: a pass of the event pump, which a run
     // makes 12000 times a cycle, costs a third of glib's for the same
     // timers, clicks and repaints. QT_NO_GLIB set empty brings glib back.
@@ -19,6 +82,8 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName("lumora");
 
     lumora::FrmMain window;
+    window.MSComm1->setPortOneDevice(startUp.settings.port);
+    window.MSComm1->setOutputBufferBytes(startUp.settings.outputBuffer);
     if (!window.Form_Load())
         return lumora::kExitInstallFailed;
     lumora::closeOnSignals(window);

@@ -267,11 +267,16 @@ void startRunExpectingFailure(const std::function<void(FrmMain&)>& arrange)
     std::_Exit(11);
 }
 
-TEST_F(RunFailureTest, MissingDeviceIsReported)
+// The report of a port that cannot be opened lists the ports there are and
+// says how to choose one.
+TEST_F(RunFailureTest, MissingDeviceIsReportedWithThePortsThereAreAndHowToChooseOne)
 {
     PortVariable port("/dev/lumora-no-such-port");
     EXPECT_EXIT(startRunExpectingFailure([](FrmMain&) {}), ::testing::ExitedWithCode(lumora::kExitFailure),
-                "run-time error 1005: .*/dev/lumora-no-such-port.*No such file");
+                "run-time error 1005: .*/dev/lumora-no-such-port.*No such file.*"
+                "Serial ports on this computer:\n  (none found|/dev/).*"
+                "Choose the display's port with --port DEVICE, or with a line port=DEVICE\n"
+                "in /.*/lumora/lumora.conf");
 }
 
 TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
@@ -284,7 +289,8 @@ TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
                         std::_Exit(12);
                 }),
                 ::testing::ExitedWithCode(lumora::kExitFailure),
-                "run-time error 1005: .*/dev/pts/[0-9]+: Device or resource busy");
+                "run-time error 1005: .*/dev/pts/[0-9]+: Device or resource busy.*"
+                "Serial ports on this computer:.*/dev/pts/[0-9]+: pseudo-terminal; busy, locked by [^\n]*<- chosen");
 }
 
 // The display has stopped reading, so the first SIGTERM's polite end (the

@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Lumora's settings and command line: where each setting comes from, and
+// the real program answering --help, --version, --list-ports and wrong
+// settings before any window exists.
+#include "pty.h"
+#include "settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+
+namespace {
+
+using lumora::readStartUp;
+using lumora::Settings;
+using lumora::StartAction;
+
+// A settings file in a home of its own, and the environment that finds it.
+class SettingsHome {
+public:
+    SettingsHome()
+    {
+        QDir(m_dir.path()).mkpath(QStringLiteral("lumora"));
+        m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path());
+    }
+
+    void write(const std::optional<QString>& contents)
+    {
+        QFile::remove(file());
+        if (!contents)
+            return;
+        QFile out(file());
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(contents->toUtf8());
+    }
+    QString file() const { return m_dir.filePath(QStringLiteral("lumora/lumora.conf")); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QProcessEnvironment& environment() { return m_environment; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcessEnvironment m_environment;
+};
+
+TEST(Settings, CommandLineBeatsEnvironmentBeatsFileBeatsDefault)
+{
+    SettingsHome home;
+    const QString fifo = home.path(QStringLiteral("music.fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString file = home.file();
+    const QString fullFile = QStringLiteral("port=/dev/ttyUSB3\nsource=fifo:%1\noutputBuffer=168\n").arg(fifo);
+    struct Case {
+        QStringList arguments;
+        QString portVariable;
+        QString sourceVariable;
+        std::optional<QString> settingsFile;
+        Settings expected;
+    };
+    const Case cases[] = {
+        {{}, {}, {}, std::nullopt, {"/dev/ttyS0", "default", "auto", 512}},
+        {{}, {}, {}, fullFile, {"/dev/ttyUSB3", file, "fifo:" + fifo, 168}},
+        {{}, "/dev/ttyACM0", "demo", fullFile, {"/dev/ttyACM0", "LUMORA_PORT", "demo", 168}},
+        {{"--port", "/dev/pts/9", "--source", "pulse", "--output-buffer", "84"},
+         "/dev/ttyACM0", "demo", fullFile, {"/dev/pts/9", "--port", "pulse", 84}},
+        {{"--output-buffer=256"}, {}, {}, QStringLiteral("source=demo\n"), {"/dev/ttyS0", "default", "demo", 256}},
+        {{"--source", "auto"}, {}, "pulse:monitor", QStringLiteral("[General]\nport=/dev/ttyS1\n"),
+         {"/dev/ttyS1", file, "auto", 512}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + " | LUMORA_PORT=" + c.portVariable.toStdString() +
+                     " LUMORA_SOURCE=" + c.sourceVariable.toStdString() + " | " +
+                     c.settingsFile.value_or("(no file)").toStdString());
+        home.write(c.settingsFile);
+        QProcessEnvironment environment = home.environment();
+        if (!c.portVariable.isEmpty())
+            environment.insert("LUMORA_PORT", c.portVariable);
+        if (!c.sourceVariable.isEmpty())
+            environment.insert("LUMORA_SOURCE", c.sourceVariable);
+        const auto startUp = readStartUp(QStringList{"lumora"} + c.arguments, environment);
+        EXPECT_EQ(startUp.error, QString());
+        EXPECT_EQ(startUp.action, StartAction::Run);
+        EXPECT_EQ(startUp.settings.port, c.expected.port);
+        EXPECT_EQ(startUp.settings.portOrigin, c.expected.portOrigin);
+        EXPECT_EQ(startUp.settings.source, c.expected.source);
+        EXPECT_EQ(startUp.settings.outputBuffer, c.expected.outputBuffer);
+    }
+}
+
+TEST(Settings, QtsOwnArgumentsGoToQt)
+{
+    const auto startUp = readStartUp({"lumora", "-platform", "offscreen", "--port", "/dev/ttyUSB0", "-style=fusion",
+                                      "--reverse"},
+                                     SettingsHome().environment());
+    EXPECT_EQ(startUp.error, QString());
+    EXPECT_EQ(startUp.qtArguments, QStringList({"-platform", "offscreen", "-style=fusion", "--reverse"}));
+    EXPECT_EQ(startUp.settings.port, "/dev/ttyUSB0");
+}
+
+// The real program, with no display and no terminal.
+struct Outcome {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Outcome runLumora(const QStringList& arguments, const QProcessEnvironment& extra = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMORA_PORT", "LUMORA_SOURCE"})
+        environment.remove(name);
+    for (const QString& name : extra.keys())
+        environment.insert(name, extra.value(name));
+    QProcess lumora;
+    lumora.setProcessEnvironment(environment);
+    lumora.start(LUMORA_PROGRAM, arguments);
+    Outcome outcome;
+    if (!lumora.waitForFinished(10000)) {
+        lumora.kill();
+        lumora.waitForFinished();
+        return outcome;
+    }
+    outcome.status = lumora.exitStatus() == QProcess::NormalExit ? lumora.exitCode() : -1;
+    outcome.out = QString::fromLocal8Bit(lumora.readAllStandardOutput());
+    outcome.err = QString::fromLocal8Bit(lumora.readAllStandardError());
+    return outcome;
+}
+
+TEST(LumoraProgram, EachWrongSettingIsNamedAndEndsWithStatusTwo)
+{
+    SettingsHome home;
+    const QString file = home.file();
+    const QString absent = home.path("absent");
+    struct Case {
+        QStringList arguments;
+        QString sourceVariable;
+        std::optional<QString> settingsFile;
+        QString message;
+    };
+    const Case cases[] = {
+        {{"--frobnicate"}, {}, {}, "unknown option 'frobnicate'"},
+        {{"--port"}, {}, {}, "missing value after '--port'"},
+        {{"/dev/ttyUSB0"}, {}, {}, "unexpected argument '/dev/ttyUSB0'"},
+        {{"--port="}, {}, {}, "--port needs a device"},
+        {{"--output-buffer", "83"}, {}, {}, "--output-buffer 83: not a whole number of bytes from 84 to 512"},
+        {{"--output-buffer", "lots"}, {}, {}, "--output-buffer lots: not a whole number"},
+        {{"--source", "spotify"}, {}, {}, "--source spotify: not one of auto, pulse, pulse:NAME, fifo:PATH"},
+        {{"--source", "fifo:" + absent}, {}, {}, "--source fifo:" + absent + ": " + absent + ": No such file"},
+        {{"--source", "file:" + absent + ".wav"}, {}, {}, absent + ".wav: No such file or directory"},
+        {{"--source", "fifo:" + file}, {}, QString(), file + " is not a named pipe"},
+        {{}, "Demo", {}, "LUMORA_SOURCE=Demo: not one of"},
+        {{}, {}, "source=fifo:" + absent, file + ": source=fifo:" + absent + ": " + absent + ": No such file"},
+        {{}, {}, QStringLiteral("outputBuffer=513"), file + ": outputBuffer=513: not a whole number of bytes"},
+        {{}, {}, QStringLiteral("port=\n"), file + ": port=: names no device"},
+        {{}, {}, QStringLiteral("port=/dev/a,/dev/b\n"), file + ": port=/dev/a,/dev/b: a value with a comma needs"},
+        {{}, {}, QStringLiteral("Port=/dev/ttyUSB0\n"), file + ": unknown key 'Port'"},
+        {{"--port", "/dev/ttyUSB0"}, {}, QStringLiteral("[display]\nport=/dev/ttyUSB0\n"),
+         file + ": unknown key 'display/port'"},
+        {{"--list-ports"}, {}, QStringLiteral("# my display\nport=/dev/ttyUSB0\n"), file + ": not a settings file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + " | " + c.settingsFile.value_or("").toStdString());
+        home.write(c.settingsFile);
+        QProcessEnvironment environment = home.environment();
+        if (!c.sourceVariable.isEmpty())
+            environment.insert("LUMORA_SOURCE", c.sourceVariable);
+        const Outcome outcome = runLumora(c.arguments, environment);
+        EXPECT_EQ(outcome.status, lumora::kExitBadArguments);
+        EXPECT_TRUE(outcome.err.startsWith("lumora: ")) << outcome.err.toStdString();
+        EXPECT_TRUE(outcome.err.contains(c.message)) << outcome.err.toStdString();
+        EXPECT_EQ(outcome.err.count('\n'), 1) << outcome.err.toStdString();
+        EXPECT_EQ(outcome.out, QString());
+    }
+}
+
+TEST(LumoraProgram, AnswersWithoutADisplay)
+{
+    SettingsHome home;
+    lumora::test::Pty pty;
+    const QString slave = QString::fromStdString(pty.slave());
+    const int holder = ::open(pty.slave().c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    struct Case {
+        QStringList arguments;
+        std::function<void()> before;
+        int status;
+        QStringList outputHas;  // on stdout, or stderr when the status is not 0
+    };
+    const Case cases[] = {
+        {{"--help"}, {}, 0, {"Usage: lumora [options]", "--output-buffer BYTES", home.file(), "outputBuffer=84"}},
+        {{"--version"}, {}, 0, {"lumora " LUMORA_VERSION "\n"}},
+        {{"--list-ports", "--port", slave},
+         {},
+         0,
+         {"Serial ports on this computer:", slave + ": pseudo-terminal; open in app_tests", "<- chosen",
+          "Lumora uses " + slave + " (from --port)", "port=DEVICE"}},
+        {{"--port", slave, "--list-ports"},
+         [&] { ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0); },
+         0,
+         {slave + ": pseudo-terminal; busy, locked by app_tests"}},
+        {{"--port", slave}, {}, lumora::kExitBadArguments, {"lumora: no graphical session"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        if (c.before)
+            c.before();
+        const Outcome outcome = runLumora(c.arguments, home.environment());
+        EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
+        const QString& text = c.status == 0 ? outcome.out : outcome.err;
+        for (const QString& part : c.outputHas)
+            EXPECT_TRUE(text.contains(part)) << "no '" << part.toStdString() << "' in:\n" << text.toStdString();
+    }
+    ::close(holder);
+}
+
+// Started from a menu there is no terminal: a wrong setting waits in a
+// message box until the user has read it, instead of ending unseen.
+TEST(LumoraProgram, WithoutATerminalAWrongSettingWaitsInAMessageBox)
+{
+    QProcess lumora;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    lumora.setProcessEnvironment(environment);
+    lumora.setStandardInputFile(QProcess::nullDevice());
+    lumora.start(LUMORA_PROGRAM, {"--output-buffer", "1"});
+    ASSERT_TRUE(lumora.waitForStarted());
+    EXPECT_FALSE(lumora.waitForFinished(1500)) << "ended at once, exit status " << lumora.exitCode();
+    EXPECT_TRUE(lumora.readAllStandardError().startsWith("lumora: --output-buffer 1: "));
+    lumora.kill();
+    lumora.waitForFinished();
+}
+
+}  // namespace
