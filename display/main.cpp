@@ -74,6 +74,10 @@ int main(int argc, char* argv[])
         std::fputs(helpText().c_str(), stdout);
         return 0;
     }
+    if (options && options->version) {
+        std::fputs("lumora-display " LUMORA_VERSION "\n", stdout);
+        return 0;
+    }
 
     const bool headless = options ? options->headless
                                   : std::find(arguments.begin(), arguments.end(), "--headless") !=
@@ -90,6 +94,10 @@ int main(int argc, char* argv[])
             return fail(error);
         if (options->help) {
             std::fputs(helpText().c_str(), stdout);
+            return 0;
+        }
+        if (options->version) {
+            std::fputs("lumora-display " LUMORA_VERSION "\n", stdout);
             return 0;
         }
     }

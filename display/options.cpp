@@ -32,6 +32,8 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
         };
         if (argument == "--help" || argument == "-h") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
         } else if (argument == "--headless") {
             options.headless = true;
         } else if (argument == "--print-cycles") {
@@ -142,6 +144,7 @@ Output:
                           <seq> counts cycles and blankings together from 1.
   --quit-after-blankings N  Exit after the Nth blanking sequence.
   --help                  This text.
+  --version               The program's version.
 
 On exit a summary goes to standard output:
   cycles: N        ordinary cycles (84 bytes, not a blanking sequence)

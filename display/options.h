@@ -20,6 +20,7 @@ struct Options {
     bool printCycles = false;
     std::optional<std::uint64_t> quitAfterBlankings;
     bool help = false;
+    bool version = false;    // --version
 };
 
 // Parses the arguments after the program name. On failure returns nothing
