@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds the Debian package from a built tree with scripts/package, checks
+# what it holds and what it depends on, unpacks it and runs the programs
+# from there, and validates its desktop entry, metainfo and manual pages.
+#
+#   package_test.sh SOURCE_DIR BUILD_DIR VERSION
+set -euo pipefail
+source_dir=$1
+build_dir=$2
+version=$3
+
+work=$(mktemp -d)
+lumora_pid=
+cleanup() {
+    [ -n "$lumora_pid" ] && kill -KILL "$lumora_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+"$source_dir/scripts/package" --build "$build_dir" --output "$work/out" >/dev/null
+deb=$(ls "$work"/out/lumora_"$version"_*.deb)
+
+# What is in it.
+dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/contents"
+for path in /usr/bin/lumora /usr/bin/lumora-display /usr/lib/lumora/libVbVis10.so \
+    /usr/share/applications/lumora.desktop /usr/share/icons/hicolor/scalable/apps/lumora.svg \
+    /usr/share/metainfo/io.github.lumora.lumora.metainfo.xml \
+    /usr/share/man/man1/lumora.1.gz /usr/share/man/man1/lumora-display.1.gz \
+    /usr/share/doc/lumora/copyright; do
+    grep -qx "$path" "$work/contents" || fail "the package lacks $path"
+done
+if grep -v -E '^/usr/(bin|lib/lumora|share)/' "$work/contents" | grep -v -E '^/usr/(lib/?|share/?)?$' | grep -q .; then
+    fail "the package installs outside /usr/bin, /usr/lib/lumora and /usr/share:"
+    grep -v -E '^/usr/(bin|lib/lumora|share)/' "$work/contents" >&2
+fi
+
+# Its fields: the libraries found by dpkg-shlibdeps and the Qt platform plugins.
+[ "$(dpkg-deb -f "$deb" Package)" = lumora ] || fail "Package is not lumora"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is not $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libqt6widgets6 libqt6serialport6 libpulse0 libfftw3-double3 libsndfile1 qt6-qpa-plugins; do
+    [[ ", $depends," == *", $package"[\ ,]* ]] || fail "Depends lacks $package: $depends"
+done
+
+# Unpacked, the programs find their library through RUNPATH alone.
+dpkg-deb -x "$deb" "$work/root"
+bin=$work/root/usr/bin
+run() { env -u LD_LIBRARY_PATH -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" "$@"; }
+[ "$(run "$bin/lumora" --version)" = "lumora $version" ] || fail "lumora --version"
+[ "$(run "$bin/lumora-display" --version)" = "lumora-display $version" ] || fail "lumora-display --version"
+run "$bin/lumora-display" --help | grep -q '^Usage: lumora-display' || fail "lumora-display --help"
+run "$bin/lumora" --help | grep -q '^Usage: lumora' || fail "lumora --help"
+
+# The installed Lumora starts: it loads its libVbVis10.so, attaches the demo
+# source and shows its window until SIGTERM closes it.
+env -u LD_LIBRARY_PATH -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
+    "$bin/lumora" --source demo >"$work/lumora.log" 2>&1 &
+lumora_pid=$!
+sleep 2
+if kill -0 "$lumora_pid" 2>/dev/null; then
+    kill -TERM "$lumora_pid"
+    status=0
+    wait "$lumora_pid" || status=$?
+    lumora_pid=
+    [ "$status" -eq 0 ] || fail "lumora ended with status $status after SIGTERM: $(cat "$work/lumora.log")"
+else
+    status=0
+    wait "$lumora_pid" || status=$?
+    lumora_pid=
+    fail "the unpacked lumora ended at start-up with status $status: $(cat "$work/lumora.log")"
+fi
+
+# The desktop entry, the icon it names, the metainfo and the manual pages.
+share=$work/root/usr/share
+desktop-file-validate "$share/applications/lumora.desktop" || fail "desktop-file-validate"
+grep -qx 'Exec=lumora' "$share/applications/lumora.desktop" || fail "Exec is not lumora"
+icon=$(sed -n 's/^Icon=//p' "$share/applications/lumora.desktop")
+[ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no icon named $icon"
+metainfo=$share/metainfo/io.github.lumora.lumora.metainfo.xml
+appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 || fail "appstreamcli: $(cat "$work/appstream.log")"
+grep -q '<launchable type="desktop-id">lumora.desktop</launchable>' "$metainfo" || fail "metainfo launches another entry"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo lacks release $version"
+for page in lumora lumora-display; do
+    warnings=$(zcat "$share/man/man1/$page.1.gz" | groff -man -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "$page(1): $warnings"
+done
+
+[ "$failures" -eq 0 ] && echo "package $deb: all checks passed"
+exit $((failures > 0))
