@@ -4,11 +4,12 @@
 # what it holds and what it depends on, unpacks it and runs the programs
 # from there, and validates its desktop entry, metainfo and manual pages.
 #
-#   package_test.sh SOURCE_DIR BUILD_DIR VERSION
+#   package_test.sh SOURCE_DIR BUILD_DIR VERSION [sanitized]
 set -euo pipefail
 source_dir=$1
 build_dir=$2
 version=$3
+sanitized=${4:-}
 
 work=$(mktemp -d)
 lumora_pid=
@@ -58,9 +59,13 @@ run "$bin/lumora-display" --help | grep -q '^Usage: lumora-display' || fail "lum
 run "$bin/lumora" --help | grep -q '^Usage: lumora' || fail "lumora --help"
 
 # The installed Lumora starts: it loads its libVbVis10.so, attaches the demo
-# source and shows its window until SIGTERM closes it.
-env -u LD_LIBRARY_PATH -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
-    "$bin/lumora" --source demo >"$work/lumora.log" 2>&1 &
+# source and shows its window until SIGTERM closes it. AddressSanitizer's
+# dlopen() wrapper hides the program's RUNPATH from the loader, so a
+# sanitized build is shown its library folder.
+library_path=
+[ -n "$sanitized" ] && library_path=$work/root/usr/lib/lumora
+env -u DISPLAY -u WAYLAND_DISPLAY LD_LIBRARY_PATH="$library_path" XDG_CONFIG_HOME="$work/config" \
+    QT_QPA_PLATFORM=offscreen "$bin/lumora" --source demo >"$work/lumora.log" 2>&1 &
 lumora_pid=$!
 sleep 2
 if kill -0 "$lumora_pid" 2>/dev/null; then
