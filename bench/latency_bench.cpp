@@ -11,8 +11,10 @@
 // thread stamps every byte it reads; the first non-zero lamp byte (bytes
 // 0..63 of a cycle) after a burst's start shows the burst: the silence
 // before it leaves every lamp byte 0. Reported: the median, p90 and
-// largest of those delays in milliseconds, and the cycles per second over
-// the bursts (the line allows 68.6).
+// largest of those delays in milliseconds, the cycles per second over the
+// bursts (the line allows 68.6), and how often the line fell silent for
+// more than 10 ms (the shortest silence at which lumora-display starts a
+// new cycle): the program fell behind the line for that long.
 //
 //   build-release/bin/latency_bench                 all four buffers
 //   build-release/bin/latency_bench --benchmark_filter=/84
@@ -59,6 +61,7 @@ constexpr auto kTone = 300ms;
 constexpr auto kSilence = 500ms;
 constexpr int kSilenceStepMs = 37;
 constexpr auto kWarmUp = 1s;
+constexpr auto kLongSilence = 10ms;
 
 // Plays silence or the tone into the fifo, in real time, until stopped.
 class FifoPlayer {
@@ -253,9 +256,14 @@ void BM_ToneToLampLatency(benchmark::State& state)
         const auto starts = r.player->starts();
         std::vector<double> delays;
         std::size_t cycleBytes = 0;
-        for (std::size_t i = firstByte; i < arrivals.size(); ++i)
-            if (arrivals[i].at >= measuredFrom && arrivals[i].at < measuredTo)
+        int silences = 0;
+        for (std::size_t i = firstByte; i < arrivals.size(); ++i) {
+            if (arrivals[i].at >= measuredFrom && arrivals[i].at < measuredTo) {
                 ++cycleBytes;
+                if (i > firstByte && arrivals[i].at - arrivals[i - 1].at > kLongSilence)
+                    ++silences;
+            }
+        }
         for (const auto start : starts) {
             // Byte offsets count from the first byte of the first run; every
             // run sends whole cycles and an 84-byte blanking sequence.
@@ -276,6 +284,7 @@ void BM_ToneToLampLatency(benchmark::State& state)
         state.counters["min_ms"] = percentile(delays, 0.0);
         state.counters["max_ms"] = percentile(delays, 1.0);
         state.counters["bursts"] = static_cast<double>(delays.size());
+        state.counters["silences_over_10ms"] = silences;
         state.counters["cycles_per_s"] = static_cast<double>(cycleBytes) / wire::kCycleBytes /
                                          std::chrono::duration<double>(measuredTo - measuredFrom).count();
     }
