@@ -10,10 +10,12 @@
 #include "serialline.h"
 #include "settings.h"
 #include "signalclose.h"
+#include "windowsystem.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <optional>
 
 #include <unistd.h>
 
@@ -46,7 +48,9 @@ int main(int argc, char* argv[])
     if (!startUp.error.isEmpty()) {
         print(stderr, QStringLiteral("lumora: %1 (see lumora --help)\n").arg(startUp.error));
         if (!hasTerminal() && graphical) {
+            std::optional<lumora::WindowSystemStart> start(std::in_place, "lumora", lumora::kExitBadArguments);
             QApplication app(argc, argv);
+            start.reset();
             lumora::showStartUpError(startUp.error);
         }
         return lumora::kExitBadArguments;
@@ -77,7 +81,9 @@ int main(int argc, char* argv[])
     // timers, clicks and repaints. QT_NO_GLIB set empty brings glib back.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+    std::optional<lumora::WindowSystemStart> start(std::in_place, "lumora", lumora::kExitBadArguments);
     QApplication app(argc, argv);
+    start.reset();
     QApplication::setApplicationName("Lumora");
     QApplication::setDesktopFileName("lumora");
 

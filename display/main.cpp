@@ -8,6 +8,7 @@
 #include "replaysource.h"
 #include "serialsource.h"
 #include "session.h"
+#include "windowsystem.h"
 #include "terminationsignals.h"
 
 #include <QApplication>
@@ -85,8 +86,10 @@ int main(int argc, char* argv[])
     std::unique_ptr<QCoreApplication> app;
     if (headless)
         app = std::make_unique<QCoreApplication>(argc, argv);
-    else
+    else {
+        lumora::WindowSystemStart start("lumora-display", 1);
         app = std::make_unique<QApplication>(argc, argv);
+    }
     if (!options) {
         arguments.assign(argv + 1, argv + argc);
         options = parseOptions(arguments, error);

@@ -192,6 +192,7 @@ TEST(LumoraProgram, AnswersWithoutADisplay)
         std::function<void()> before;
         int status;
         QStringList outputHas;  // on stdout, or stderr when the status is not 0
+        QString display = {};   // DISPLAY, when set
     };
     const Case cases[] = {
         {{"--help"}, {}, 0, {"Usage: lumora [options]", "--output-buffer BYTES", home.file(), "outputBuffer=84"}},
@@ -206,14 +207,26 @@ TEST(LumoraProgram, AnswersWithoutADisplay)
          0,
          {slave + ": pseudo-terminal; busy, locked by app_tests"}},
         {{"--port", slave}, {}, lumora::kExitBadArguments, {"lumora: no graphical session"}},
+        // A server that cannot be reached: one plain line, not Qt's advice to reinstall.
+        {{"--port", slave},
+         {},
+         lumora::kExitBadArguments,
+         {"lumora: no graphical session can be reached (could not connect to display :65000)"},
+         ":65000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         if (c.before)
             c.before();
-        const Outcome outcome = runLumora(c.arguments, home.environment());
+        QProcessEnvironment environment = home.environment();
+        if (!c.display.isEmpty())
+            environment.insert("DISPLAY", c.display);
+        const Outcome outcome = runLumora(c.arguments, environment);
         EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
         const QString& text = c.status == 0 ? outcome.out : outcome.err;
+        if (c.status != 0) {
+            EXPECT_EQ(text.count('\n'), 1) << text.toStdString();
+        }
         for (const QString& part : c.outputHas)
             EXPECT_TRUE(text.contains(part)) << "no '" << part.toStdString() << "' in:\n" << text.toStdString();
     }
