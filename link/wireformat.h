@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The byte stream from Lumora to the light display.
+// The byte stream from Lumora to the light display, as the sender writes it.
 //
-// There is no header, no length, no checksum and no synchronisation byte:
-// the display tells the parts apart only by counting and by the pauses
-// between them. Every byte goes out exactly as its value, with no character
-// translation.
+// What the bytes of a cycle and of the blanking sequence mean, and the line
+// settings, are defined in wire/cycleformat.h, shared with the display's
+// firmware. Here: the pauses that the sender makes between its writes, and
+// the cycle as a value the host programs pass around.
 //
 // One cycle, 84 bytes, repeated for as long as a streaming run lasts:
 //
@@ -17,22 +17,17 @@
 //   64..83   20    text slice, one ASCII character per byte   yields 500 times
 //                                                             after each byte
 //
-// Inside a lamp group the eight bytes are the columns 1..8 of the frame row:
-// left now, left -1, left -2, left -3, right -3, right -2, right -1,
-// right now. In a lamp byte, bit k (value 2^k) lights lamp k + 1 of its
-// group, lamps counted from level 1 upward.
-//
 // The blanking sequence, sent once when a run stops:
 //
 //   hold-off     0 bytes   the sender yields 5000 times first
 //   8 groups     8 bytes   value 0; 2000 yields after each group
 //   20 chars     1 byte    a space (0x20); 2000 yields after each
 //
-// so it arrives as one more 84-byte "cycle" of dark lamps and blank text.
-//
 // A pause is counted in passes of the sender's event pump ("yields"), never
 // in time: how long it lasts depends on the sending machine.
 #pragma once
+
+#include "cycleformat.h"
 
 #include <array>
 #include <cstdint>
@@ -41,12 +36,6 @@
 #include <vector>
 
 namespace lumora::wire {
-
-constexpr int kRows = 8;         // one row per spectrum band
-constexpr int kColumns = 8;      // lamp groups per row (4 history steps x 2 channels)
-constexpr int kLampBytes = kRows * kColumns;   // 64
-constexpr int kTextLength = 20;  // characters of text per cycle
-constexpr int kCycleBytes = kLampBytes + kTextLength;  // 84
 
 constexpr int kYieldsAfterLampGroup = 250;
 constexpr int kYieldsAfterTextChar = 500;
@@ -58,16 +47,6 @@ constexpr int kYieldsAfterBlankChar = 2000;
 constexpr int kYieldsPerCycle = kRows * kYieldsAfterLampGroup + kTextLength * kYieldsAfterTextChar;
 constexpr int kYieldsPerBlanking =
     kBlankingHoldOffYields + kRows * kYieldsAfterBlankGroup + kTextLength * kYieldsAfterBlankChar;
-
-constexpr std::uint8_t kBlankLamp = 0x00;
-constexpr char kBlankChar = ' ';
-
-// The serial line: 57600 baud, 8 data bits, no parity, 1 stop bit. With its
-// start and stop bit a byte takes 10 bit times, so the line carries at most
-// 5760 bytes per second and a cycle needs at least 84 / 5760 s = 14.58 ms.
-constexpr int kBaudRate = 57600;
-constexpr int kBitsPerByte = 10;
-constexpr int kLineBytesPerSecond = kBaudRate / kBitsPerByte;
 
 // Bytes that may wait between the sender and the wire at any moment: 512
 // by default. A sender may keep fewer waiting, to shorten the lag between
