@@ -26,42 +26,63 @@ Nanoseconds CycleDecoder::silenceThreshold() const
 void CycleDecoder::feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival,
                         std::vector<DecodedEvent>& events)
 {
+    using Completed = wire::CycleReader::Completed;
     if (bytes.empty())
         return;
-    if (m_lastArrival && m_pending > 0) {
+    if (m_lastArrival && m_reader.pendingBytes() > 0) {
         const Nanoseconds pause = arrival - *m_lastArrival;
-        if (pause > silenceThreshold()) {
-            ++m_counts.resyncs;
-            DecodedEvent resync;
-            resync.kind = DecodedEvent::Kind::Resync;
-            resync.sequence = m_sequence + 1;
-            resync.droppedBytes = m_pending;
-            resync.arrival = arrival;
-            events.push_back(resync);
-            m_pending = 0;
-        } else {
+        if (pause > silenceThreshold())
+            collect(m_reader.silence(), arrival, events);
+        else
             m_longestPauseInCycle = std::max(m_longestPauseInCycle, pause);
-        }
     }
     m_lastArrival = arrival;
     m_counts.bytes += bytes.size();
 
     for (std::uint8_t byte : bytes) {
-        if (m_pending == 0)
-            m_longestPauseInCycle = Nanoseconds::zero();
-        m_bytes[static_cast<std::size_t>(m_pending++)] = byte;
-        if (m_pending == wire::kCycleBytes)
-            completeCycle(arrival, events);
+        const Completed completed = m_reader.feed(byte);
+        if (completed != Completed::Nothing)
+            collect(completed, arrival, events);
     }
+    collect(Completed::Nothing, arrival, events);
 }
 
-void CycleDecoder::completeCycle(Nanoseconds arrival, std::vector<DecodedEvent>& events)
+void CycleDecoder::collect(wire::CycleReader::Completed completed, Nanoseconds arrival,
+                           std::vector<DecodedEvent>& events)
 {
+    using Completed = wire::CycleReader::Completed;
+    const wire::CycleReader::Counts& now = m_reader.counts();
+    // The reader's counters are 32 bits wide; their differences are exact.
+    const std::uint32_t resyncs = now.resyncs - m_seen.resyncs;
+    const std::uint32_t dropped = now.droppedBytes - m_seen.droppedBytes;
+    m_counts.resyncs += resyncs;
+    m_counts.realignments += now.realignments - m_seen.realignments;
+    m_counts.droppedBytes += dropped;
+    m_unreportedDrops += dropped;
+    m_seen = now;
+    if (resyncs == 0 && completed == Completed::Nothing)
+        return;  // dropped bytes are reported with the next cycle or silence
+
+    if (m_unreportedDrops > 0) {
+        DecodedEvent skipped;
+        skipped.kind = resyncs > 0 ? DecodedEvent::Kind::Resync : DecodedEvent::Kind::Realign;
+        skipped.sequence = m_sequence + 1;
+        skipped.droppedBytes = m_unreportedDrops;
+        skipped.arrival = arrival;
+        events.push_back(skipped);
+        m_unreportedDrops = 0;
+    }
+    if (completed == Completed::Nothing) {
+        m_longestPauseInCycle = Nanoseconds::zero();
+        return;
+    }
+
+    const std::uint8_t* bytes = m_reader.cycle();
     DecodedEvent event;
-    event.cycle = wire::decode(m_bytes);
+    event.cycle = wire::decode({bytes, static_cast<std::size_t>(wire::kCycleBytes)});
     event.sequence = ++m_sequence;
     event.arrival = arrival;
-    if (wire::isBlanking(event.cycle)) {
+    if (completed == Completed::Blanking) {
         event.kind = DecodedEvent::Kind::Blanking;
         ++m_counts.blankings;
     } else {
@@ -73,8 +94,8 @@ void CycleDecoder::completeCycle(Nanoseconds arrival, std::vector<DecodedEvent>&
             m_longestPauseInCycle;
         ++m_learnedCycles;
     }
+    m_longestPauseInCycle = Nanoseconds::zero();
     events.push_back(event);
-    m_pending = 0;
 }
 
 }  // namespace lumora::display

@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Turns the byte stream on the serial line back into cycles.
+// Turns the byte stream on the serial line back into cycles, as the
+// display's firmware does: with the same cycle reader (wire/cyclereader.h),
+// which counts 84 bytes per cycle and keeps the count in step by the
+// cycles' content. What this class adds is the host's side of silences:
+// it times the bytes, decides when a pause was a silence, and numbers what
+// the reader completes as events.
 //
-// The stream has no synchronisation byte, so the decoder does what a
-// display's firmware can do: it counts. Every 84 bytes make a cycle (64
-// lamp bytes, then 20 characters). A silence on the line longer than the
-// silence threshold ends whatever was counted so far: a partial cycle is
-// dropped (a resynchronisation) and the next byte starts a new count.
+// A silence on the line longer than the silence threshold ends whatever was
+// counted so far: the reader drops a partial cycle (a resynchronisation)
+// and the next byte starts a new count. Inside a run, where a fast sender
+// leaves no silence, a lost, added or corrupted byte is noticed by the
+// content instead and the count moves to where the cycles are (a
+// realignment); only cycles that fit the content rule are reported.
 //
 // The threshold. The sender paces itself in passes of its event pump
 // ("yields"), not in time, so every pause scales with the sending machine:
@@ -33,6 +39,7 @@
 // Plain C++, single thread: whoever owns the decoder feeds it.
 #pragma once
 
+#include "cyclereader.h"
 #include "wireformat.h"
 
 #include <array>
@@ -57,21 +64,29 @@ constexpr int kSilenceFactor = 6;
 constexpr int kLearningCycles = 16;
 
 struct DecodedEvent {
-    enum class Kind { Cycle, Blanking, Resync };
+    // Resync: a silence dropped a partial count. Realign: bytes were dropped
+    // without a silence (a cycle that broke the content rule, or a count
+    // that was out of step); the cycle that follows is in step again.
+    enum class Kind { Cycle, Blanking, Resync, Realign };
     Kind kind = Kind::Cycle;
-    // Cycle, Blanking: 1, 2, ... over both kinds. Resync: the number the
-    // next cycle will carry.
+    // Cycle, Blanking: 1, 2, ... over both kinds. Resync, Realign: the
+    // number the next cycle will carry.
     std::uint64_t sequence = 0;
     wire::Cycle cycle;          // Cycle and Blanking only
-    int droppedBytes = 0;       // Resync only: 1..83
+    // Resync, Realign: bytes dropped since the previous event, 1 or more.
+    std::uint64_t droppedBytes = 0;
     Nanoseconds arrival{};      // of the byte that completed the cycle / ended the silence
 };
 
+// Every byte fed is in a cycle, dropped, or pending:
+//   bytes = 84 x (cycles + blankings) + droppedBytes + pendingBytes().
 struct DecoderCounts {
-    std::uint64_t cycles = 0;     // ordinary cycles, blanking sequences not included
+    std::uint64_t cycles = 0;        // ordinary cycles, blanking sequences not included
     std::uint64_t blankings = 0;
-    std::uint64_t resyncs = 0;    // partial cycles dropped after a silence
-    std::uint64_t bytes = 0;      // every byte fed
+    std::uint64_t resyncs = 0;       // partial cycles dropped after a silence
+    std::uint64_t realignments = 0;  // counts moved because of the content
+    std::uint64_t droppedBytes = 0;  // bytes in no cycle
+    std::uint64_t bytes = 0;         // every byte fed
 };
 
 class CycleDecoder {
@@ -85,17 +100,20 @@ public:
               std::vector<DecodedEvent>& events);
 
     const DecoderCounts& counts() const { return m_counts; }
-    // Bytes of the cycle being counted, 0..83.
-    int pendingBytes() const { return m_pending; }
+    // Bytes since the last cycle that may still become part of one, 0..84.
+    int pendingBytes() const { return m_reader.pendingBytes(); }
     Nanoseconds silenceThreshold() const;
     bool learnsSilence() const { return !m_fixedSilence.has_value(); }
 
 private:
-    void completeCycle(Nanoseconds arrival, std::vector<DecodedEvent>& events);
+    void collect(wire::CycleReader::Completed completed, Nanoseconds arrival,
+                 std::vector<DecodedEvent>& events);
 
+    wire::CycleReader m_reader;
+    // The reader's counters as last turned into events and counts.
+    wire::CycleReader::Counts m_seen;
+    std::uint64_t m_unreportedDrops = 0;  // since the last event
     std::optional<Nanoseconds> m_fixedSilence;
-    std::array<std::uint8_t, wire::kCycleBytes> m_bytes{};
-    int m_pending = 0;
     std::optional<Nanoseconds> m_lastArrival;
     Nanoseconds m_longestPauseInCycle{};
     // Longest inner pause of the last kLearningCycles ordinary cycles.

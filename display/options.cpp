@@ -127,6 +127,12 @@ Decoding:
                           ()" + ms(kInitialSilence) + R"( ms until the first cycle is complete).
                           Pauses are counted in the sender's event-loop
                           passes, so their length depends on its machine.
+  Inside a run the count is kept in step by the content, as the display's
+  firmware does: a cycle is shown only if its 64 lamp bytes are levels 0..8
+  in bar or dot mode (0, 1, 3, 7, .., 255 or 0, 1, 2, 4, .., 128) and its 20
+  characters printable ASCII. A lost, added or corrupted byte costs the
+  cycle that held it, and the count moves back to where the cycles are (a
+  realignment), in most streams by the end of the next cycle.
 
 Output:
   --record FILE           Write every byte read, with its arrival time. The
@@ -139,8 +145,10 @@ Output:
   --print-cycles          One line per decoded cycle on standard output:
                             C <seq> <168 hex digits: the 84 bytes>  a cycle
                             B <seq> <168 hex digits>  a blanking sequence
-                            R <seq>  a partial cycle dropped at a resync;
-                                     <seq> is the number the next cycle gets
+                            R <seq>  bytes dropped before the next cycle:
+                                     a partial cycle at a silence, or bytes
+                                     that broke the content rule; <seq> is
+                                     the number the next cycle gets
                           <seq> counts cycles and blankings together from 1.
   --quit-after-blankings N  Exit after the Nth blanking sequence.
   --help                  This text.
@@ -150,6 +158,8 @@ On exit a summary goes to standard output:
   cycles: N        ordinary cycles (84 bytes, not a blanking sequence)
   blankings: N     blanking sequences (64 zero bytes, 20 spaces)
   resyncs: N       partial cycles dropped after a silence
+  realignments: N  counts moved because the content was out of step
+  dropped: N       bytes in no cycle shown
   bytes: N         bytes read
 The exit status is 0, or 1 when the input failed or an argument was wrong.
 

@@ -108,7 +108,7 @@ void Session::drain()
 void Session::handle(const DecodedEvent& event)
 {
     using Kind = DecodedEvent::Kind;
-    if (event.kind == Kind::Resync) {
+    if (event.kind == Kind::Resync || event.kind == Kind::Realign) {
         if (m_options.printCycles)
             printLine("R " + std::to_string(event.sequence));
         return;
@@ -154,6 +154,8 @@ void Session::stop(int exitCode)
     printLine("cycles: " + std::to_string(counts.cycles));
     printLine("blankings: " + std::to_string(counts.blankings));
     printLine("resyncs: " + std::to_string(counts.resyncs));
+    printLine("realignments: " + std::to_string(counts.realignments));
+    printLine("dropped: " + std::to_string(counts.droppedBytes));
     printLine("bytes: " + std::to_string(counts.bytes));
     QCoreApplication::exit(exitCode);
 }

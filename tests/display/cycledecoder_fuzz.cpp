@@ -4,8 +4,9 @@
 // Input: byte 0 picks the threshold (even: learned, odd: fixed at that many
 // ms); then records of [pause][length][length bytes], the pause being
 // pause^2 * 10 us (0 .. 650 ms) before the record's bytes arrive together.
-// Traps when the decoder loses a byte, numbers cycles out of order, or
-// calls something a blanking sequence that is not one.
+// Traps when the decoder loses track of a byte, numbers cycles out of
+// order, shows a cycle that breaks the content rule, or calls something a
+// blanking sequence that is not one.
 #include "cycledecoder.h"
 
 #include <cstddef>
@@ -37,33 +38,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += 2 + length;
     }
 
-    std::uint64_t accounted = static_cast<std::uint64_t>(decoder.pendingBytes());
     std::uint64_t sequence = 0;
-    std::uint64_t cycles = 0, blankings = 0, resyncs = 0;
+    std::uint64_t cycles = 0, blankings = 0, resyncs = 0, told = 0;
     for (const DecodedEvent& event : events) {
         switch (event.kind) {
         case DecodedEvent::Kind::Resync:
-            if (event.droppedBytes < 1 || event.droppedBytes >= wire::kCycleBytes ||
-                event.sequence != sequence + 1)
+        case DecodedEvent::Kind::Realign:
+            if (event.droppedBytes < 1 || event.sequence != sequence + 1)
                 __builtin_trap();
-            accounted += static_cast<std::uint64_t>(event.droppedBytes);
-            ++resyncs;
+            told += event.droppedBytes;
+            resyncs += event.kind == DecodedEvent::Kind::Resync ? 1 : 0;
             break;
         case DecodedEvent::Kind::Blanking:
         case DecodedEvent::Kind::Cycle: {
             const bool blanking = event.kind == DecodedEvent::Kind::Blanking;
             if (event.sequence != ++sequence || wire::isBlanking(event.cycle) != blanking)
                 __builtin_trap();
-            accounted += wire::kCycleBytes;
+            const auto bytes = wire::encode(event.cycle);
+            for (int offset = 0; offset < wire::kCycleBytes; ++offset) {
+                if (!wire::fitsCycleOffset(bytes[static_cast<std::size_t>(offset)], offset))
+                    __builtin_trap();
+            }
             ++(blanking ? blankings : cycles);
             break;
         }
         }
     }
     const DecoderCounts& counts = decoder.counts();
-    if (accounted != fed || counts.bytes != fed || counts.cycles != cycles ||
-        counts.blankings != blankings || counts.resyncs != resyncs ||
-        decoder.pendingBytes() >= wire::kCycleBytes)
+    const auto pending = static_cast<std::uint64_t>(decoder.pendingBytes());
+    if (counts.bytes != fed || counts.cycles != cycles || counts.blankings != blankings ||
+        counts.resyncs != resyncs || told > counts.droppedBytes ||
+        (cycles + blankings) * wire::kCycleBytes + counts.droppedBytes + pending != fed ||
+        pending > wire::kCycleBytes)
         __builtin_trap();
     if (decoder.silenceThreshold() <= Nanoseconds::zero())
         __builtin_trap();

@@ -70,14 +70,21 @@ private:
     std::vector<TimedChunk> m_chunks;
 };
 
-// A recognisable cycle: lamp bytes and text derived from `seed`.
+// A recognisable well-formed cycle: lamp bytes of levels 0..8 in both
+// modes and printable text derived from `seed`. The bytes at the seams of
+// the cycle (offsets 0, 63, 64, 83) never fit both a lamp and a character,
+// so a count one byte off shows at the next seam.
 inline wire::Cycle sampleCycle(int seed)
 {
     wire::Cycle cycle;
-    for (int i = 0; i < wire::kLampBytes; ++i)
-        cycle.lamps[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(seed * 37 + i * 11 + 1);
+    for (int i = 0; i < wire::kLampBytes; ++i) {
+        const int level = (seed * 5 + i * 7) % (wire::kMaxLevel + 1);
+        cycle.lamps[static_cast<std::size_t>(i)] = wire::levelLampByte(level, (seed + i) % 3 != 0);
+    }
     for (int i = 0; i < wire::kTextLength; ++i)
         cycle.text[static_cast<std::size_t>(i)] = static_cast<char>('A' + (seed + i) % 26);
+    cycle.lamps.front() = wire::levelLampByte(wire::kMaxLevel, true);
+    cycle.lamps.back() = wire::levelLampByte(seed % 5, seed % 2 == 0);
     return cycle;
 }
 
