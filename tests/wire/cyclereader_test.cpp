@@ -1,0 +1,422 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The cycle reader against streams that Lumora's own sender code builds:
+// the frame matrix with its history and changes of mode, the marquee or
+// other printable texts, and faults put in on the way.
+#include "cyclereader.h"
+#include "framematrix.h"
+#include "marquee.h"
+#include "streamingrun.h"
+#include "wireformat.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace lumora::wire {
+namespace {
+
+using Completed = CycleReader::Completed;
+
+// A streaming run's cycles: the real frame update from random band widths,
+// Bar Modus changing now and then (the history keeps the old mode), and
+// either the marquee (ticking now and then) or a random printable text
+// with the given share of spaces.
+class Sender {
+public:
+    static constexpr int kMarquee = -1;
+
+    Sender(unsigned seed, int spacePercent) : m_random(seed), m_spacePercent(spacePercent)
+    {
+        for (int i = below(48); i > 0; --i)
+            rotateLeft(m_marquee);
+    }
+
+    Cycle next()
+    {
+        if (below(16) == 0)
+            m_bars = !m_bars;
+        std::array<float, LampFrame::kSize> left{}, right{};
+        for (std::size_t band = 0; band < left.size(); ++band) {
+            left[band] = static_cast<float>(below(800));
+            right[band] = static_cast<float>(below(800));
+        }
+        UpdateFrameMatrix(m_frame, left, right, [this] { return m_bars; });
+        if (m_spacePercent == kMarquee) {
+            if (below(4) == 0)
+                rotateLeft(m_marquee);
+            return currentCycle(m_frame, m_marquee);
+        }
+        std::string text(kTextLength, ' ');
+        for (char& c : text) {
+            if (below(100) >= m_spacePercent)
+                c = static_cast<char>('!' + below('~' - '!' + 1));
+        }
+        return currentCycle(m_frame, text);
+    }
+
+    int below(int limit) { return static_cast<int>(m_random() % static_cast<unsigned>(limit)); }
+
+private:
+    std::mt19937 m_random;
+    int m_spacePercent;
+    LampFrame m_frame;
+    bool m_bars = true;
+    std::string m_marquee{kInitialMarqueeText};
+};
+
+// Whether a byte fits both a lamp and a character: ' ', '?' and '@'.
+bool fitsBothWays(std::uint8_t byte)
+{
+    return isLampByte(byte) && isTextByte(byte);
+}
+
+// The same cycle with none of the two-way values where lamps and text meet
+// (offsets 0, 63, 64, 83), so that a count one byte off shows at once.
+Cycle withClearSeams(Cycle cycle)
+{
+    if (fitsBothWays(cycle.lamps.front()))
+        cycle.lamps.front() = levelLampByte(kMaxLevel, true);
+    if (fitsBothWays(cycle.lamps.back()))
+        cycle.lamps.back() = levelLampByte(1, true);
+    if (fitsBothWays(static_cast<std::uint8_t>(cycle.text.front())))
+        cycle.text.front() = '#';
+    if (fitsBothWays(static_cast<std::uint8_t>(cycle.text.back())))
+        cycle.text.back() = '#';
+    return cycle;
+}
+
+// Puts values that fit both ways at the seams named by `seams` (a string of
+// the letters f: first lamp byte, l: last lamp byte, t: first character,
+// e: last character).
+Cycle withTwoWaySeams(Cycle cycle, const std::string& seams)
+{
+    const std::uint8_t barLevel6 = levelLampByte(6, true);  // '?'
+    for (char seam : seams) {
+        switch (seam) {
+        case 'f': cycle.lamps.front() = barLevel6; break;
+        case 'l': cycle.lamps.back() = barLevel6; break;
+        case 't': cycle.text.front() = ' '; break;
+        case 'e': cycle.text.back() = ' '; break;
+        }
+    }
+    return cycle;
+}
+
+struct Reported {
+    Completed kind;
+    Cycle cycle;
+    bool operator==(const Reported&) const = default;
+};
+
+void collect(const CycleReader& reader, Completed completed, std::vector<Reported>& out)
+{
+    if (completed != Completed::Nothing)
+        out.push_back({completed, decode({reader.cycle(), static_cast<std::size_t>(kCycleBytes)})});
+}
+
+void feed(CycleReader& reader, const std::vector<std::uint8_t>& bytes, std::vector<Reported>& out)
+{
+    for (std::uint8_t byte : bytes)
+        collect(reader, reader.feed(byte), out);
+}
+
+void append(std::vector<std::uint8_t>& bytes, const Cycle& cycle)
+{
+    const auto encoded = encode(cycle);
+    bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+}
+
+void expectCountsAddUp(const CycleReader& reader, std::uint64_t bytesFed)
+{
+    const CycleReader::Counts& counts = reader.counts();
+    EXPECT_EQ(bytesFed, std::uint64_t{counts.cycles + counts.blankings} * kCycleBytes +
+                            counts.droppedBytes + static_cast<std::uint64_t>(reader.pendingBytes()));
+}
+
+// Thousands of well-formed cycles, whatever their text (even all spaces, so
+// that most seams fit both ways), with blankings and silences between runs
+// and silences on cycle boundaries: every cycle comes out exactly, and
+// nothing is ever dropped or realigned.
+TEST(CycleReader, WellFormedStreamsAreReadExactlyAndNeverRealigned)
+{
+    for (int spacePercent : {Sender::kMarquee, 0, 50, 90, 100}) {
+        SCOPED_TRACE(spacePercent);
+        Sender sender(7, spacePercent);
+        CycleReader reader;
+        std::vector<Reported> expected, out;
+        std::uint64_t fed = 0;
+        for (int run = 0; run < 4; ++run) {
+            for (int i = 0; i < 500; ++i) {
+                const Cycle cycle = sender.next();
+                std::vector<std::uint8_t> bytes;
+                append(bytes, cycle);
+                feed(reader, bytes, out);
+                fed += bytes.size();
+                expected.push_back({isBlanking(cycle) ? Completed::Blanking : Completed::Cycle, cycle});
+                if (sender.below(50) == 0)
+                    collect(reader, reader.silence(), out);
+            }
+            std::vector<std::uint8_t> blanking;
+            append(blanking, blankCycle());
+            feed(reader, blanking, out);
+            fed += blanking.size();
+            expected.push_back({Completed::Blanking, blankCycle()});
+            collect(reader, reader.silence(), out);
+        }
+        EXPECT_TRUE(out == expected);
+        EXPECT_EQ(reader.counts().droppedBytes, 0U);
+        EXPECT_EQ(reader.counts().realignments, 0U);
+        EXPECT_EQ(reader.counts().resyncs, 0U);
+        expectCountsAddUp(reader, fed);
+    }
+}
+
+enum class Fault { Lost, Repeated, Added, Corrupted, Replaced };
+
+// The bytes of `cycles` with one fault at `offset` of cycle `faulty`.
+std::vector<std::uint8_t> faultyStream(const std::vector<Cycle>& cycles, int faulty, int offset,
+                                       Fault fault, std::uint8_t value)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < cycles.size(); ++i) {
+        append(bytes, cycles[i]);
+        if (static_cast<int>(i) != faulty)
+            continue;
+        const auto at = bytes.end() - kCycleBytes + offset;
+        switch (fault) {
+        case Fault::Lost: bytes.erase(at); break;
+        case Fault::Repeated: bytes.insert(at, *at); break;
+        case Fault::Added: bytes.insert(at, value); break;
+        case Fault::Corrupted: *at = static_cast<std::uint8_t>(*at ^ value); break;
+        case Fault::Replaced: *at = value; break;
+        }
+    }
+    return bytes;
+}
+
+// Cycles of `sent` that came out exactly and in order, the rest lost.
+std::vector<bool> shownExactly(const std::vector<Cycle>& sent, const std::vector<Reported>& out)
+{
+    std::vector<bool> shown(sent.size(), false);
+    std::size_t next = 0;
+    for (const Reported& reported : out) {
+        const auto match = std::find(sent.begin() + static_cast<std::ptrdiff_t>(next), sent.end(), reported.cycle);
+        if (match != sent.end()) {
+            next = static_cast<std::size_t>(match - sent.begin());
+            shown[next++] = true;
+        }
+    }
+    return shown;
+}
+
+// A byte lost, repeated, added (a lamp value, a character, a byte that is
+// neither, a two-way space) or corrupted (one bit flipped) at every offset
+// of a cycle: only that cycle is lost (or shown as it arrived), every other
+// comes out exactly. The streams are Lumora's, with seams that show a
+// count one byte off (the next test covers seams that hide it).
+TEST(CycleReader, OneFaultAtAnyOffsetCostsOnlyTheCycleItHits)
+{
+    struct Case {
+        Fault fault;
+        std::uint8_t value;  // Added: the byte; Corrupted: the bits flipped
+    };
+    const Case cases[] = {
+        {Fault::Lost, 0},       {Fault::Repeated, 0},   {Fault::Added, 0x07},
+        {Fault::Added, 'k'},    {Fault::Added, 0x8e},   {Fault::Added, ' '},
+        {Fault::Corrupted, 0x01}, {Fault::Corrupted, 0x10}, {Fault::Corrupted, 0x80},
+    };
+    constexpr int kFaulty = 3;
+    int worst = 0;
+    for (const Case& c : cases) {
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            Sender sender(seed, seed % 2 == 0 ? Sender::kMarquee : 40);
+            std::vector<Cycle> sent;
+            for (int i = 0; i < 8; ++i)
+                sent.push_back(withClearSeams(sender.next()));
+            for (int offset = 0; offset < kCycleBytes; ++offset) {
+                SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(c.fault) << " value "
+                                                  << int{c.value} << " seed " << seed << " offset " << offset);
+                CycleReader reader;
+                std::vector<Reported> out;
+                const auto bytes = faultyStream(sent, kFaulty, offset, c.fault, c.value);
+                feed(reader, bytes, out);
+                collect(reader, reader.silence(), out);
+
+                const std::vector<bool> shown = shownExactly(sent, out);
+                const auto lost = static_cast<int>(std::count(shown.begin(), shown.end(), false));
+                worst = std::max(worst, lost);
+                for (std::size_t i = 0; i < sent.size(); ++i) {
+                    if (static_cast<int>(i) != kFaulty) {
+                        EXPECT_TRUE(shown[i]) << "cycle " << i;
+                    }
+                }
+                EXPECT_LE(out.size(), sent.size());
+                expectCountsAddUp(reader, bytes.size());
+            }
+        }
+    }
+    ::testing::Test::RecordProperty("worstCyclesLost", worst);
+}
+
+// Where the bytes at the seams fit both ways, a count one byte off is as
+// well-formed as the true one and no reader can tell them apart:
+// - a lost byte then stays unseen until a seam shows it, and the cycle
+//   after that comes out exactly;
+// - after a culprit, the old count and the true one may both last a whole
+//   cycle; the reader waits for the most likely one instead of taking the
+//   first that ends.
+TEST(CycleReader, SeamsThatFitBothWaysHideOrBlurAFault)
+{
+    struct Case {
+        const char* name;
+        Fault fault;
+        int offset;  // in cycle 2
+        std::uint8_t value;
+        std::vector<std::string> seams;  // two-way seams of cycles 0, 1, 2, ...
+        int firstShownAfter;             // the first cycle after 2 that comes out
+    };
+    const Case cases[] = {
+        {"lost, seen at once", Fault::Lost, 10, 0, {}, 3},
+        {"lost, hidden one cycle", Fault::Lost, 10, 0, {"", "", "t", "f"}, 4},
+        {"lost, hidden two cycles", Fault::Lost, 10, 0, {"", "", "t", "ft", "f"}, 5},
+        {"lost, hidden three cycles", Fault::Lost, 10, 0, {"", "", "t", "ft", "ft", "f"}, 6},
+        {"repeated, old count lasts", Fault::Repeated, 10, 0, {"", "", "e", "l"}, 3},
+        {"corrupted, neighbour lasts", Fault::Replaced, 30, 'k', {"", "", "le", "l"}, 3},
+        {"corrupted, other neighbour lasts", Fault::Replaced, 30, 'k', {"", "", "t", "ft"}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sender sender(11, Sender::kMarquee);
+        std::vector<Cycle> sent;
+        for (std::size_t i = 0; i < 10; ++i) {
+            const Cycle cycle = withClearSeams(sender.next());
+            sent.push_back(i < c.seams.size() ? withTwoWaySeams(cycle, c.seams[i]) : cycle);
+        }
+        CycleReader reader;
+        std::vector<Reported> out;
+        feed(reader, faultyStream(sent, 2, c.offset, c.fault, c.value), out);
+
+        const std::vector<bool> shown = shownExactly(sent, out);
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(shown[static_cast<std::size_t>(i)], i < 2 || i >= c.firstShownAfter) << "cycle " << i;
+    }
+}
+
+// The blanking sequence after a fault in the run's last cycle is still the
+// blanking, whether or not the hold-off before it was long enough to count
+// as a silence: at its last byte, or at the silence after the run.
+TEST(CycleReader, BlankingAfterAFaultIsStillRecognised)
+{
+    struct Case {
+        Fault fault;
+        int offset;         // in the run's last cycle
+        const char* seams;  // two-way seams of the run's cycles
+        bool holdOffIsSilence;
+    };
+    std::vector<Case> cases;
+    for (const char* seams : {"", "flte"})
+        for (Fault fault : {Fault::Lost, Fault::Repeated, Fault::Corrupted})
+            for (int offset : {0, 31, 63, 64, 75, 83})
+                for (bool holdOffIsSilence : {false, true})
+                    cases.push_back({fault, offset, seams, holdOffIsSilence});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(c.fault) << " offset " << c.offset
+                                          << " two-way seams '" << c.seams << "' hold-off silence "
+                                          << c.holdOffIsSilence);
+        Sender sender(5, Sender::kMarquee);
+        std::vector<Cycle> sent;
+        for (int i = 0; i < 4; ++i)
+            sent.push_back(withTwoWaySeams(withClearSeams(sender.next()), c.seams));
+        CycleReader reader;
+        std::vector<Reported> out;
+        feed(reader, faultyStream(sent, 3, c.offset, c.fault, 0x40), out);
+        if (c.holdOffIsSilence)
+            collect(reader, reader.silence(), out);
+        std::vector<std::uint8_t> blanking;
+        append(blanking, blankCycle());
+        feed(reader, blanking, out);
+        collect(reader, reader.silence(), out);
+
+        ASSERT_GE(out.size(), 4U);
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_TRUE(out[i] == (Reported{Completed::Cycle, sent[i]})) << "cycle " << i;
+        EXPECT_TRUE(out.back() == (Reported{Completed::Blanking, blankCycle()}));
+        EXPECT_EQ(reader.counts().blankings, 1U);
+    }
+}
+
+// A silence ends the count: a partial cycle is dropped (a resync), one on a
+// cycle boundary drops nothing, a second call changes nothing, and one
+// inside a cycle of a well-formed stream (a sender slower than the caller
+// thought) costs only that cycle.
+TEST(CycleReader, SilenceEndsTheCount)
+{
+    struct Case {
+        const char* name;
+        int silenceAt;         // bytes into cycle 1 (0: on the boundary)
+        bool partialGoesOn;    // the rest of cycle 1 follows the silence
+        int calls;
+        std::uint32_t resyncs;
+        bool cycleOneShown;
+    };
+    const Case cases[] = {
+        {"on the boundary", 0, true, 2, 0, true},
+        {"after a partial that stops", 30, false, 1, 1, false},
+        {"inside a cycle that goes on", 50, true, 2, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sender sender(3, Sender::kMarquee);
+        std::vector<Cycle> sent;
+        for (int i = 0; i < 4; ++i)
+            sent.push_back(withClearSeams(sender.next()));
+        std::vector<std::uint8_t> bytes;
+        for (const Cycle& cycle : sent)
+            append(bytes, cycle);
+        const auto split = bytes.begin() + kCycleBytes + c.silenceAt;
+        const auto resume = c.partialGoesOn ? split : bytes.begin() + 2 * kCycleBytes;
+        const std::vector<std::uint8_t> before(bytes.begin(), split);
+        const std::vector<std::uint8_t> after(resume, bytes.end());
+
+        CycleReader reader;
+        std::vector<Reported> out;
+        feed(reader, before, out);
+        for (int i = 0; i < c.calls; ++i)
+            collect(reader, reader.silence(), out);
+        feed(reader, after, out);
+
+        const std::vector<bool> shown = shownExactly(sent, out);
+        EXPECT_EQ(shown, (std::vector<bool>{true, c.cycleOneShown, true, true}));
+        EXPECT_EQ(reader.counts().resyncs, c.resyncs);
+        expectCountsAddUp(reader, before.size() + after.size());
+    }
+}
+
+// A reader that starts in the middle of a run (a display reset by the port
+// opening, a lumora-display started late) counts from a wrong offset; the
+// content moves it, and the first whole cycle it receives comes out.
+TEST(CycleReader, ReaderStartedInsideACycleShowsTheFirstWholeOne)
+{
+    Sender sender(9, Sender::kMarquee);
+    std::vector<Cycle> sent;
+    for (int i = 0; i < 5; ++i)
+        sent.push_back(withClearSeams(sender.next()));
+    std::vector<std::uint8_t> bytes;
+    for (const Cycle& cycle : sent)
+        append(bytes, cycle);
+    for (int start : {1, 20, 63, 64, 70, 83}) {
+        SCOPED_TRACE(start);
+        CycleReader reader;
+        std::vector<Reported> out;
+        feed(reader, {bytes.begin() + start, bytes.end()}, out);
+        const std::vector<bool> shown = shownExactly(sent, out);
+        EXPECT_EQ(shown, (std::vector<bool>{false, true, true, true, true}));
+        EXPECT_EQ(out.size(), 4U);
+    }
+}
+
+}  // namespace
+}  // namespace lumora::wire
