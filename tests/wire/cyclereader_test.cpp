@@ -3,15 +3,12 @@
 // the frame matrix with its history and changes of mode, the marquee or
 // other printable texts, and faults put in on the way.
 #include "cyclereader.h"
-#include "framematrix.h"
-#include "marquee.h"
-#include "streamingrun.h"
+#include "runcycles.h"
 #include "wireformat.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -19,53 +16,10 @@ namespace lumora::wire {
 namespace {
 
 using Completed = CycleReader::Completed;
-
-// A streaming run's cycles: the real frame update from random band widths,
-// Bar Modus changing now and then (the history keeps the old mode), and
-// either the marquee (ticking now and then) or a random printable text
-// with the given share of spaces.
-class Sender {
-public:
-    static constexpr int kMarquee = -1;
-
-    Sender(unsigned seed, int spacePercent) : m_random(seed), m_spacePercent(spacePercent)
-    {
-        for (int i = below(48); i > 0; --i)
-            rotateLeft(m_marquee);
-    }
-
-    Cycle next()
-    {
-        if (below(16) == 0)
-            m_bars = !m_bars;
-        std::array<float, LampFrame::kSize> left{}, right{};
-        for (std::size_t band = 0; band < left.size(); ++band) {
-            left[band] = static_cast<float>(below(800));
-            right[band] = static_cast<float>(below(800));
-        }
-        UpdateFrameMatrix(m_frame, left, right, [this] { return m_bars; });
-        if (m_spacePercent == kMarquee) {
-            if (below(4) == 0)
-                rotateLeft(m_marquee);
-            return currentCycle(m_frame, m_marquee);
-        }
-        std::string text(kTextLength, ' ');
-        for (char& c : text) {
-            if (below(100) >= m_spacePercent)
-                c = static_cast<char>('!' + below('~' - '!' + 1));
-        }
-        return currentCycle(m_frame, text);
-    }
-
-    int below(int limit) { return static_cast<int>(m_random() % static_cast<unsigned>(limit)); }
-
-private:
-    std::mt19937 m_random;
-    int m_spacePercent;
-    LampFrame m_frame;
-    bool m_bars = true;
-    std::string m_marquee{kInitialMarqueeText};
-};
+using testing::Fault;
+using testing::RunCycles;
+using testing::append;
+using testing::faultyStream;
 
 // Whether a byte fits both a lamp and a character: ' ', '?' and '@'.
 bool fitsBothWays(std::uint8_t byte)
@@ -123,10 +77,12 @@ void feed(CycleReader& reader, const std::vector<std::uint8_t>& bytes, std::vect
         collect(reader, reader.feed(byte), out);
 }
 
-void append(std::vector<std::uint8_t>& bytes, const Cycle& cycle)
+std::vector<bool> shownExactly(const std::vector<Cycle>& sent, const std::vector<Reported>& out)
 {
-    const auto encoded = encode(cycle);
-    bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    std::vector<Cycle> cycles;
+    for (const Reported& reported : out)
+        cycles.push_back(reported.cycle);
+    return testing::shownExactly(sent, cycles);
 }
 
 void expectCountsAddUp(const CycleReader& reader, std::uint64_t bytesFed)
@@ -142,9 +98,9 @@ void expectCountsAddUp(const CycleReader& reader, std::uint64_t bytesFed)
 // nothing is ever dropped or realigned.
 TEST(CycleReader, WellFormedStreamsAreReadExactlyAndNeverRealigned)
 {
-    for (int spacePercent : {Sender::kMarquee, 0, 50, 90, 100}) {
+    for (int spacePercent : {RunCycles::kMarquee, 0, 50, 90, 100}) {
         SCOPED_TRACE(spacePercent);
-        Sender sender(7, spacePercent);
+        RunCycles sender(7, spacePercent);
         CycleReader reader;
         std::vector<Reported> expected, out;
         std::uint64_t fed = 0;
@@ -174,44 +130,6 @@ TEST(CycleReader, WellFormedStreamsAreReadExactlyAndNeverRealigned)
     }
 }
 
-enum class Fault { Lost, Repeated, Added, Corrupted, Replaced };
-
-// The bytes of `cycles` with one fault at `offset` of cycle `faulty`.
-std::vector<std::uint8_t> faultyStream(const std::vector<Cycle>& cycles, int faulty, int offset,
-                                       Fault fault, std::uint8_t value)
-{
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < cycles.size(); ++i) {
-        append(bytes, cycles[i]);
-        if (static_cast<int>(i) != faulty)
-            continue;
-        const auto at = bytes.end() - kCycleBytes + offset;
-        switch (fault) {
-        case Fault::Lost: bytes.erase(at); break;
-        case Fault::Repeated: bytes.insert(at, *at); break;
-        case Fault::Added: bytes.insert(at, value); break;
-        case Fault::Corrupted: *at = static_cast<std::uint8_t>(*at ^ value); break;
-        case Fault::Replaced: *at = value; break;
-        }
-    }
-    return bytes;
-}
-
-// Cycles of `sent` that came out exactly and in order, the rest lost.
-std::vector<bool> shownExactly(const std::vector<Cycle>& sent, const std::vector<Reported>& out)
-{
-    std::vector<bool> shown(sent.size(), false);
-    std::size_t next = 0;
-    for (const Reported& reported : out) {
-        const auto match = std::find(sent.begin() + static_cast<std::ptrdiff_t>(next), sent.end(), reported.cycle);
-        if (match != sent.end()) {
-            next = static_cast<std::size_t>(match - sent.begin());
-            shown[next++] = true;
-        }
-    }
-    return shown;
-}
-
 // A byte lost, repeated, added (a lamp value, a character, a byte that is
 // neither, a two-way space) or corrupted (one bit flipped) at every offset
 // of a cycle: only that cycle is lost (or shown as it arrived), every other
@@ -232,7 +150,7 @@ TEST(CycleReader, OneFaultAtAnyOffsetCostsOnlyTheCycleItHits)
     int worst = 0;
     for (const Case& c : cases) {
         for (unsigned seed = 1; seed <= 4; ++seed) {
-            Sender sender(seed, seed % 2 == 0 ? Sender::kMarquee : 40);
+            RunCycles sender(seed, seed % 2 == 0 ? RunCycles::kMarquee : 40);
             std::vector<Cycle> sent;
             for (int i = 0; i < 8; ++i)
                 sent.push_back(withClearSeams(sender.next()));
@@ -289,7 +207,7 @@ TEST(CycleReader, SeamsThatFitBothWaysHideOrBlurAFault)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Sender sender(11, Sender::kMarquee);
+        RunCycles sender(11, RunCycles::kMarquee);
         std::vector<Cycle> sent;
         for (std::size_t i = 0; i < 10; ++i) {
             const Cycle cycle = withClearSeams(sender.next());
@@ -326,7 +244,7 @@ TEST(CycleReader, BlankingAfterAFaultIsStillRecognised)
         SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(c.fault) << " offset " << c.offset
                                           << " two-way seams '" << c.seams << "' hold-off silence "
                                           << c.holdOffIsSilence);
-        Sender sender(5, Sender::kMarquee);
+        RunCycles sender(5, RunCycles::kMarquee);
         std::vector<Cycle> sent;
         for (int i = 0; i < 4; ++i)
             sent.push_back(withTwoWaySeams(withClearSeams(sender.next()), c.seams));
@@ -369,7 +287,7 @@ TEST(CycleReader, SilenceEndsTheCount)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Sender sender(3, Sender::kMarquee);
+        RunCycles sender(3, RunCycles::kMarquee);
         std::vector<Cycle> sent;
         for (int i = 0; i < 4; ++i)
             sent.push_back(withClearSeams(sender.next()));
@@ -400,7 +318,7 @@ TEST(CycleReader, SilenceEndsTheCount)
 // content moves it, and the first whole cycle it receives comes out.
 TEST(CycleReader, ReaderStartedInsideACycleShowsTheFirstWholeOne)
 {
-    Sender sender(9, Sender::kMarquee);
+    RunCycles sender(9, RunCycles::kMarquee);
     std::vector<Cycle> sent;
     for (int i = 0; i < 5; ++i)
         sent.push_back(withClearSeams(sender.next()));
