@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How fast lumora-display's decoder counts cycles: bytes per second through
-// CycleDecoder::feed for reads of various sizes. The line carries at most
-// 5760 bytes per second; a pseudo-terminal can carry far more.
+// How fast the cycles are read: bytes per second through lumora-display's
+// decoder (CycleDecoder::feed, arrival times and events included) for
+// reads of various sizes, and through the shared cycle reader alone, in
+// step, after faults and on bytes that never form a cycle (the reader
+// searches all the time). The line carries at most 5760 bytes per second;
+// a pseudo-terminal can carry far more.
+//   build/bin/bench_cycledecoder
 #include "cycledecoder.h"
+#include "cyclereader.h"
 
 #include <benchmark/benchmark.h>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -13,14 +19,23 @@ namespace {
 using namespace lumora;
 using namespace lumora::display;
 
+// 100 well-formed cycles: levels in both modes, printable text.
+std::vector<std::uint8_t> wellFormedStream()
+{
+    std::vector<std::uint8_t> stream;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        for (int i = 0; i < wire::kLampBytes; ++i)
+            stream.push_back(wire::levelLampByte((cycle + i) % (wire::kMaxLevel + 1), (cycle + i) % 3 != 0));
+        for (int i = 0; i < wire::kTextLength; ++i)
+            stream.push_back(static_cast<std::uint8_t>('A' + (cycle + i) % 26));
+    }
+    return stream;
+}
+
 void decodeInReadsOf(benchmark::State& state)
 {
     const auto readSize = static_cast<std::size_t>(state.range(0));
-    std::vector<std::uint8_t> stream;
-    for (int cycle = 0; cycle < 100; ++cycle) {
-        for (int i = 0; i < wire::kCycleBytes; ++i)
-            stream.push_back(static_cast<std::uint8_t>(cycle * 7 + i));
-    }
+    const std::vector<std::uint8_t> stream = wellFormedStream();
     CycleDecoder decoder;
     std::vector<DecodedEvent> events;
     Nanoseconds now{};
@@ -35,6 +50,43 @@ void decodeInReadsOf(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
 }
 BENCHMARK(decodeInReadsOf)->Arg(1)->Arg(8)->Arg(84)->Arg(4096);
+
+void readBytes(benchmark::State& state, const std::vector<std::uint8_t>& stream)
+{
+    wire::CycleReader reader;
+    for (auto _ : state) {
+        for (std::uint8_t byte : stream)
+            benchmark::DoNotOptimize(reader.feed(byte));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
+    state.counters["realignments"] = reader.counts().realignments;
+}
+
+void readerInStep(benchmark::State& state)
+{
+    readBytes(state, wellFormedStream());
+}
+BENCHMARK(readerInStep);
+
+// One byte lost every tenth cycle: a search, a realignment, a lost cycle.
+void readerWithALostByteEveryTenCycles(benchmark::State& state)
+{
+    std::vector<std::uint8_t> stream = wellFormedStream();
+    for (std::size_t cycle = 90; cycle > 0; cycle -= 10)
+        stream.erase(stream.begin() + static_cast<std::ptrdiff_t>(cycle * wire::kCycleBytes + 30));
+    readBytes(state, stream);
+}
+BENCHMARK(readerWithALostByteEveryTenCycles);
+
+void readerOnRandomBytes(benchmark::State& state)
+{
+    std::mt19937 random(1);
+    std::vector<std::uint8_t> stream(100 * wire::kCycleBytes);
+    for (std::uint8_t& byte : stream)
+        byte = static_cast<std::uint8_t>(random());
+    readBytes(state, stream);
+}
+BENCHMARK(readerOnRandomBytes);
 
 }  // namespace
 
