@@ -4,7 +4,7 @@
 // corrupted (a random bit) at every offset of a cycle, and how many cycles
 // were then not shown exactly (the one hit included), as a distribution.
 // Not a timing: a count, the same on every machine.
-//   build/bin/cyclereader_recovery [streams per offset, default 20]
+//   build-release/bin/cyclereader_recovery [streams per offset, default 300]
 #include "cyclereader.h"
 #include "runcycles.h"
 
@@ -25,7 +25,7 @@ constexpr int kColumns = 5;  // cycles lost: 0, 1, 2, 3, 4 or more
 
 int main(int argc, char** argv)
 {
-    const int streams = argc > 1 ? std::atoi(argv[1]) : 20;
+    const int streams = argc > 1 ? std::atoi(argv[1]) : 300;
     struct Text {
         const char* name;
         int spacePercent;
