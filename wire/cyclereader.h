@@ -183,7 +183,12 @@ private:
         static CountSet only(int offset)
         {
             CountSet set = none();
-            const uint32_t bit = 1UL << (offset & 31);
+            const uint32_t inByte = static_cast<uint8_t>(1U << (offset & 7));
+            const int byte = (offset >> 3) & 3;
+            const uint32_t bit = byte == 0   ? inByte
+                                 : byte == 1 ? inByte << 8
+                                 : byte == 2 ? inByte << 16
+                                             : inByte << 24;
             if (offset < 32)
                 set.low = bit;
             else if (offset < 64)
@@ -317,13 +322,15 @@ private:
     {
         uint8_t* cycle = m_buffers[m_cycleBuffer];
         const uint8_t* bytes = ring();
+        const int oldest = m_offset == kCycleBytes - 1 ? 0 : m_offset + 1;
+        int offset = 0;
+        for (int index = oldest; index < kCycleBytes; ++index)
+            cycle[offset++] = bytes[index];
+        for (int index = 0; index < oldest; ++index)
+            cycle[offset++] = bytes[index];
         bool blank = true;
-        int index = m_offset;
-        for (int offset = 0; offset < kCycleBytes; ++offset) {
-            index = index == kCycleBytes - 1 ? 0 : index + 1;
-            cycle[offset] = bytes[index];
-            blank = blank && bytes[index] == (offset < kLampBytes ? kBlankLamp : static_cast<uint8_t>(kBlankChar));
-        }
+        for (offset = 0; offset < kCycleBytes && blank; ++offset)
+            blank = cycle[offset] == (offset < kLampBytes ? kBlankLamp : static_cast<uint8_t>(kBlankChar));
         if (m_offset != kCycleBytes - 1)
             ++m_counts.realignments;
         m_offset = kCycleBytes - 1;
