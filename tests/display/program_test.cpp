@@ -167,7 +167,8 @@ TEST(LumoraDisplayProgram, IgnoredInterruptStaysIgnored)
     EXPECT_EQ(display.wait(500ms), -1) << "ended by SIGINT";
     display.signal(SIGTERM);
     EXPECT_EQ(display.readRest(10s),
-              (std::vector<std::string>{"cycles: 0", "blankings: 0", "resyncs: 0", "bytes: 0"}));
+              (std::vector<std::string>{"cycles: 0", "blankings: 0", "resyncs: 0", "realignments: 0",
+                                        "dropped: 0", "bytes: 0"}));
     EXPECT_EQ(display.wait(10s), 0);
 }
 
