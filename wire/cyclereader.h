@@ -84,8 +84,9 @@
 //   so the cycles are shown shifted until a seam shows the fault; the cycle
 //   after that comes out exactly. Over Lumora's streams
 //   (bench/cyclereader_recovery) a lost byte cost at most 2 cycles, a
-//   repeated or added one 3 in about 1 case in 100; with random texts of
-//   many spaces a few in a hundred cost 3 or more.
+//   repeated or added one 3 in about 1 case in 100, a corrupted one 3 in 1
+//   in 10000; with random texts of many spaces a few in a hundred cost 3
+//   or more.
 // - Work per byte is bounded and small: IN STEP a few comparisons (the
 //   bytes go straight to their offset, and a complete cycle's buffer trades
 //   places with the last one, nothing is copied); SEARCHING two 84-bit
