@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The light display's firmware: receives Lumora's byte stream and shows
+// each cycle on the 512 lamps and the LCD.
+//
+// What the display shows:
+//   power-up   lamps dark; line 1 "Lumora display", line 2 "ready" and
+//              the counters (below)
+//   a cycle    the 64 lamp bytes on the lamps as they are, the 20
+//              characters on line 1; line 2 the cycles per second
+//   blanking   lamps dark, line 1 blank (the blanking sequence's spaces),
+//              line 2 "blank"
+//   no byte for a second after a cycle: the last cycle stays, line 2
+//              "silent"
+// Line 2 always ends with two counters, each shown up to 99: "rs", the
+// times the decoder dropped bytes to get back in step with the cycles, and
+// "lost", the bytes the board lost or received damaged. A cycle that does
+// not decode is never shown: the lamps keep the last good one.
+//
+// Everything but reception runs in this loop; it sleeps (idle mode) when
+// there is nothing to do and wakes on a received byte, the 1 ms tick or
+// the LCD's next write.
+#include "board.h"
+#include "lampchain.h"
+#include "linkdecoder.h"
+#include "serialinput.h"
+#include "silencewatch.h"
+#include "textlcd.h"
+
+#include <avr/interrupt.h>
+#include <avr/io.h>
+#include <avr/sleep.h>
+#include <util/atomic.h>
+
+static_assert(F_CPU == board::kClockHz, "the build's clock and the board's differ");
+
+namespace {
+
+volatile uint16_t g_milliseconds;
+
+uint16_t milliseconds()
+{
+    uint16_t value;
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE) { value = g_milliseconds; }
+    return value;
+}
+
+void startClocks()
+{
+    TCCR0A = _BV(WGM01);             // CTC
+    TCCR0B = _BV(CS01) | _BV(CS00);  // clk/64: 4 us per count, 1 ms per period
+    OCR0A = board::kTimer0Top;
+    TIMSK0 = _BV(OCIE0A);
+}
+
+// The update strobe is high from the moment a cycle is complete (or the
+// board starts) until the lamps and both LCD lines show it.
+void strobe(bool high)
+{
+    if (high)
+        STROBE_PORT |= board::kStrobe;
+    else
+        STROBE_PORT &= static_cast<uint8_t>(~board::kStrobe);
+}
+
+constexpr char kGreeting[textlcd::kColumns + 1] = "   Lumora display   ";
+constexpr uint16_t kStatusPeriodMs = 1000;
+constexpr uint8_t kCounterCap = 99;
+
+enum class LinkState : uint8_t { Waiting, Live, Blanked, Silent };
+
+// Appends n (capped at kCounterCap) to text at position; returns the end.
+uint8_t putNumber(char* text, uint8_t position, uint16_t n)
+{
+    if (n > kCounterCap)
+        n = kCounterCap;
+    if (n >= 10)
+        text[position++] = static_cast<char>('0' + n / 10);
+    text[position++] = static_cast<char>('0' + n % 10);
+    return position;
+}
+
+uint8_t putText(char* text, uint8_t position, const char* word)
+{
+    while (*word && position < textlcd::kColumns)
+        text[position++] = *word++;
+    return position;
+}
+
+// Line 2: the state in 6 columns, then "rs" and "lost" with their counts,
+// "68/s   rs 0  lost 0".
+void statusLine(char* text, LinkState state, uint16_t cyclesPerSecond, uint16_t realignments,
+                uint16_t lost)
+{
+    for (uint8_t i = 0; i < textlcd::kColumns; ++i)
+        text[i] = ' ';
+    switch (state) {
+    case LinkState::Waiting: putText(text, 0, "ready"); break;
+    case LinkState::Blanked: putText(text, 0, "blank"); break;
+    case LinkState::Silent: putText(text, 0, "silent"); break;
+    case LinkState::Live: putText(text, putNumber(text, 0, cyclesPerSecond), "/s"); break;
+    }
+    putNumber(text, putText(text, 7, "rs "), realignments);
+    putNumber(text, putText(text, 13, "lost "), lost);
+}
+
+uint16_t lostOnTheLine()
+{
+    const uint32_t sum = static_cast<uint32_t>(serialinput::lostBytes()) + serialinput::framingErrors();
+    return sum > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(sum);
+}
+
+// Sleeps until the next interrupt unless a byte or the LCD is waiting. The
+// check and the sleep cannot be split by an interrupt: sei() takes effect
+// after the next instruction, which is the sleep.
+void sleepUntilNeeded()
+{
+    cli();
+    if (!serialinput::empty()) {
+        sei();
+        return;
+    }
+    if (textlcd::pending() && textlcd::ready()) {
+        sei();
+        return;
+    }
+    sleep_enable();
+    sei();
+    sleep_cpu();
+    sleep_disable();
+}
+
+}  // namespace
+
+ISR(TIMER0_COMPA_vect)
+{
+    g_milliseconds = static_cast<uint16_t>(g_milliseconds + 1);
+}
+
+
+int main()
+{
+    STROBE_DDR |= board::kStrobe;
+    strobe(true);
+    startClocks();
+    lampchain::begin();
+    lampchain::configure();
+    sei();
+    textlcd::begin();
+
+    link::LinkDecoder decoder;
+    SilenceWatch silence;
+    LinkState state = LinkState::Waiting;
+    uint16_t cyclesThisPeriod = 0;
+    uint16_t cyclesPerSecond = 0;
+    bool heardThisPeriod = false;
+    char line[textlcd::kColumns];
+    auto refreshStatus = [&] {
+        statusLine(line, state, cyclesPerSecond, decoder.realignments(), lostOnTheLine());
+        textlcd::setLine(1, line);
+    };
+    textlcd::setLine(0, kGreeting);
+    refreshStatus();
+    serialinput::begin();
+    set_sleep_mode(SLEEP_MODE_IDLE);
+    uint16_t periodStart = milliseconds();
+
+    for (;;) {
+        const uint16_t now = milliseconds();
+        silence.tick(now);
+        uint8_t byte;
+        while (serialinput::take(byte)) {
+            heardThisPeriod = true;
+            if (silence.byteAt(now))
+                decoder.silence();
+            const link::LinkDecoder::Event event = decoder.feed(byte);
+            if (event == link::LinkDecoder::kNothing)
+                continue;
+            const bool ordinary = event == link::LinkDecoder::kCycle;
+            silence.cycleEnded(ordinary);
+            strobe(true);
+            const uint8_t* cycle = decoder.cycle();
+            lampchain::show(cycle);
+            textlcd::setLine(0, reinterpret_cast<const char*>(cycle + link::kLampBytes));
+            if (ordinary) {
+                ++cyclesThisPeriod;
+                if (state != LinkState::Live) {
+                    state = LinkState::Live;
+                    cyclesPerSecond = cyclesThisPeriod;
+                }
+            } else {
+                state = LinkState::Blanked;
+            }
+            refreshStatus();
+        }
+
+        if (static_cast<uint16_t>(now - periodStart) >= kStatusPeriodMs) {
+            periodStart = now;
+            cyclesPerSecond = cyclesThisPeriod;
+            cyclesThisPeriod = 0;
+            if (state == LinkState::Live && !heardThisPeriod)
+                state = LinkState::Silent;
+            heardThisPeriod = false;
+            refreshStatus();
+            lampchain::configure();
+        }
+
+        textlcd::update();
+        if (!textlcd::pending())
+            strobe(false);
+        sleepUntilNeeded();
+    }
+}

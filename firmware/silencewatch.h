@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Tells the decoder when a silence on the line came before a byte: a pause
+// longer than any pause inside a cycle.
+//
+// The sender paces itself in passes of its event loop, not in time, so its
+// pauses scale with its machine: a character pause lasts 0.5 to 10 ms, the
+// hold-off before the blanking sequence 10 times as long. The threshold is
+// therefore learned: kFactor times the longest pause seen inside the last
+// kLearningCycles cycles, kept within [kFloorMs, kCeilingMs] (kInitialMs
+// until a cycle has been seen). Pauses are measured in whole milliseconds,
+// from the main loop, so a pause reads at most one pass of the loop long
+// or short.
+#pragma once
+
+#include <stdint.h>
+
+class SilenceWatch {
+public:
+    static constexpr uint16_t kInitialMs = 50;
+    static constexpr uint16_t kFloorMs = 10;
+    static constexpr uint16_t kCeilingMs = 500;
+    static constexpr uint8_t kFactor = 6;
+    static constexpr uint8_t kLearningCycles = 8;
+
+    // Called on every pass of the main loop, so that a silence longer than
+    // the millisecond clock's wrap (65 s) is still seen.
+    void tick(uint16_t nowMs)
+    {
+        if (m_heard && static_cast<uint16_t>(nowMs - m_lastMs) > m_thresholdMs)
+            m_silent = true;
+    }
+
+    // A byte taken at nowMs: true if a silence came before it.
+    bool byteAt(uint16_t nowMs)
+    {
+        tick(nowMs);
+        const bool silent = m_silent;
+        const uint16_t pause = static_cast<uint16_t>(nowMs - m_lastMs);
+        if (m_heard && !silent && m_insideCycle && pause > m_longestMs)
+            m_longestMs = pause;
+        m_heard = true;
+        m_silent = false;
+        m_insideCycle = true;
+        m_lastMs = nowMs;
+        return silent;
+    }
+
+    // The byte just taken completed an ordinary cycle (learn from its
+    // pauses) or a blanking sequence, whose longer pauses teach nothing.
+    void cycleEnded(bool ordinary)
+    {
+        m_insideCycle = false;
+        if (!ordinary) {
+            m_longestMs = 0;
+            return;
+        }
+        m_recentMs[m_next] = m_longestMs;
+        m_next = static_cast<uint8_t>((m_next + 1) % kLearningCycles);
+        m_longestMs = 0;
+        uint16_t longest = 0;
+        for (uint8_t i = 0; i < kLearningCycles; ++i) {
+            if (m_recentMs[i] > longest)
+                longest = m_recentMs[i];
+        }
+        const uint32_t threshold = static_cast<uint32_t>(longest) * kFactor;
+        m_thresholdMs = threshold < kFloorMs ? kFloorMs
+                      : threshold > kCeilingMs ? kCeilingMs
+                                               : static_cast<uint16_t>(threshold);
+    }
+
+    uint16_t thresholdMs() const { return m_thresholdMs; }
+
+private:
+    uint16_t m_recentMs[kLearningCycles] = {};
+    uint8_t m_next = 0;
+    uint16_t m_longestMs = 0;
+    uint16_t m_thresholdMs = kInitialMs;
+    uint16_t m_lastMs = 0;
+    bool m_heard = false;
+    bool m_silent = false;
+    bool m_insideCycle = false;
+};

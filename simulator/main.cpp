@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// lumora-sim: the light display's firmware on a simulated board, fed from a
+// pseudo-terminal, shown in a window or reported as text.
+#include "ptyline.h"
+#include "simulation.h"
+#include "simwindow.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kUsage[] = R"(Usage: lumora-sim [OPTION]...
+Runs the light display's firmware on a simulated ATmega328P at 16 MHz, in
+real time, with eight MAX7219 lamp drivers and a 20x2 LCD. It creates a
+pseudo-terminal, prints "lumora-sim: listening on /dev/pts/N", and feeds
+what arrives there into the simulated serial line (57600 8N1), at the pace
+of the simulated USART.
+
+  --firmware ELF         the firmware image (default: the one built with
+                         this program, %s)
+  --link PATH            keep a symbolic link PATH to the pseudo-terminal
+  --headless             no window; print a summary at the end
+  --print-updates        print the display after each update it makes:
+                           U <n> <ms> <us> <64 lamp bytes in hex> |<line 1>|<line 2>|
+                         <ms>: simulated time since the start; <us>: the
+                         time since the last received byte (0: none)
+  --seconds S            stop after S simulated seconds
+  --quit-after-blankings N
+                         stop after the display has shown N blankings
+  -h, --help             this text
+
+The summary: bytes fed, late receptions (bytes a real chip would have lost
+because the firmware served its receive interrupt more than two byte times
+late), updates, simulated and wall time, the largest lag behind real time,
+the share of CPU cycles the firmware was awake, and the time from the last
+received byte of a cycle to lamps and LCD showing it.
+)";
+
+struct Options {
+    std::string firmware = LUMORA_FIRMWARE_ELF;
+    std::string link;
+    bool headless = false;
+    bool printUpdates = false;
+    double seconds = 0;
+    long quitAfterBlankings = 0;
+};
+
+bool parse(int argc, char** argv, Options& options, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "--firmware" || arg == "--link" || arg == "--seconds" || arg == "--quit-after-blankings") {
+            const char* v = value();
+            if (!v)
+                return false;
+            char* end = nullptr;
+            if (arg == "--firmware")
+                options.firmware = v;
+            else if (arg == "--link")
+                options.link = v;
+            else if (arg == "--seconds")
+                options.seconds = std::strtod(v, &end);
+            else
+                options.quitAfterBlankings = std::strtol(v, &end, 10);
+            if (end && (*end != '\0' || end == v || options.seconds < 0 || options.quitAfterBlankings < 0)) {
+                error = arg + " needs a non-negative number, not " + v;
+                return false;
+            }
+        } else if (arg == "--headless") {
+            options.headless = true;
+        } else if (arg == "--print-updates") {
+            options.printUpdates = true;
+        } else {
+            error = "unknown argument " + arg;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string hexOf(const lumora::sim::DisplayState& state)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t b : state.lamps) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+bool isBlank(const lumora::sim::DisplayState& state)
+{
+    for (std::uint8_t b : state.lamps) {
+        if (b != 0)
+            return false;
+    }
+    return state.lines[0].find_first_not_of(' ') == std::string::npos;
+}
+
+lumora::sim::Simulation* g_simulation = nullptr;
+// Reports go here. simavr's LCD part prints every byte it is sent on
+// standard output, so that descriptor is pointed to /dev/null.
+FILE* g_reports = stdout;
+
+bool separateReports()
+{
+    const int reports = ::dup(STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (reports < 0 || null < 0 || ::dup2(null, STDOUT_FILENO) < 0)
+        return false;
+    ::close(null);
+    g_reports = ::fdopen(reports, "w");
+    return g_reports != nullptr;
+}
+
+void requestStop(int)
+{
+    if (g_simulation)
+        g_simulation->stop();
+}
+
+void printSummary(lumora::sim::Simulation& simulation)
+{
+    const auto& counts = simulation.display().counts();
+    const double simulated = static_cast<double>(simulation.simulated().count()) / 1e6;
+    const double wall = static_cast<double>(simulation.wall().count()) / 1e6;
+    const double cycles = simulated * lumora::sim::kClockHz;
+    const double awake = cycles - static_cast<double>(counts.sleptCycles);
+    std::fprintf(g_reports, "bytes fed: %llu\n", static_cast<unsigned long long>(counts.bytesFed));
+    std::fprintf(g_reports, "receptions: %llu\n", static_cast<unsigned long long>(counts.receptions));
+    std::fprintf(g_reports, "late receptions: %llu\n", static_cast<unsigned long long>(counts.lateReceptions));
+    std::fprintf(g_reports, "updates: %llu\n", static_cast<unsigned long long>(counts.updates));
+    std::fprintf(g_reports, "simulated: %.3f s in %.3f s wall (%.2fx real time)\n", simulated, wall,
+                wall > 0 ? simulated / wall : 0.0);
+    std::fprintf(g_reports, "largest lag behind real time: %.1f ms\n", static_cast<double>(simulation.maxLag().count()) / 1e3);
+    std::fprintf(g_reports, "cpu awake: %.2f %%\n", cycles > 0 ? 100.0 * awake / cycles : 0.0);
+    if (counts.receptions > 0)
+        std::fprintf(g_reports, "awake cycles per received byte: %.0f\n", awake / static_cast<double>(counts.receptions));
+    if (counts.updates > 0)
+        std::fprintf(g_reports, "update latency: mean %.0f us, max %.0f us\n",
+                    static_cast<double>(counts.latencyCyclesTotal) / static_cast<double>(counts.updates) / 16.0,
+                    static_cast<double>(counts.latencyCyclesMax) / 16.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::fprintf(g_reports, kUsage, LUMORA_FIRMWARE_ELF);
+            return 0;
+        }
+    }
+    Options options;
+    std::string error;
+    if (!separateReports()) {
+        std::perror("lumora-sim: standard output");
+        return 1;
+    }
+    if (!parse(argc, argv, options, error)) {
+        std::fprintf(stderr, "lumora-sim: %s (try --help)\n", error.c_str());
+        return 2;
+    }
+    auto display = lumora::sim::SimulatedDisplay::load(options.firmware, error);
+    if (!display) {
+        std::fprintf(stderr, "lumora-sim: %s; build it with cmake --build (it needs gcc-avr and avr-libc)\n",
+                     error.c_str());
+        return 1;
+    }
+    auto pty = lumora::sim::PtyLine::create(options.link, error);
+    if (!pty) {
+        std::fprintf(stderr, "lumora-sim: %s\n", error.c_str());
+        return 1;
+    }
+    lumora::sim::Simulation simulation(std::move(display), std::move(pty));
+    std::fprintf(g_reports, "lumora-sim: listening on %s\n", simulation.pty().slavePath().c_str());
+    std::fflush(g_reports);
+
+    long blankings = 0;
+    std::mutex shownMutex;
+    lumora::sim::DisplayState shown = simulation.display().state();
+    simulation.display().onUpdate = [&](const lumora::sim::Update& update) {
+        if (options.printUpdates) {
+            const auto& s = update.state;
+            std::fprintf(g_reports, "U %llu %llu %llu %s |%s|%s|\n", static_cast<unsigned long long>(update.sequence),
+                        static_cast<unsigned long long>(update.cycle / (lumora::sim::kClockHz / 1000)),
+                        static_cast<unsigned long long>(update.latencyCycles / (lumora::sim::kClockHz / 1000000)),
+                        hexOf(s).c_str(), s.lines[0].c_str(), s.lines[1].c_str());
+            std::fflush(g_reports);
+        }
+        if (isBlank(update.state) && options.quitAfterBlankings > 0 && ++blankings >= options.quitAfterBlankings)
+            simulation.stop();
+    };
+    const auto limit = std::chrono::microseconds(static_cast<std::int64_t>(options.seconds * 1e6));
+
+    g_simulation = &simulation;
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+
+    if (options.headless) {
+        error = simulation.run(limit);
+    } else {
+        QApplication app(argc, argv);
+        lumora::sim::SimWindow window;
+        window.show();
+        simulation.onFrame = [&] {
+            std::lock_guard lock(shownMutex);
+            shown = simulation.display().state();
+        };
+        std::thread runner([&] {
+            error = simulation.run(limit);
+            QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection);
+        });
+        QTimer repaint;
+        QObject::connect(&repaint, &QTimer::timeout, [&] {
+            std::lock_guard lock(shownMutex);
+            window.setState(shown);
+        });
+        repaint.start(static_cast<int>(lumora::sim::Simulation::kFramePeriod.count()));
+        app.exec();
+        simulation.stop();
+        runner.join();
+    }
+    printSummary(simulation);
+    if (!error.empty()) {
+        std::fprintf(stderr, "lumora-sim: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}

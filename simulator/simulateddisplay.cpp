@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "simulateddisplay.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+extern "C" {
+#include <avr_ioport.h>
+#include <avr_uart.h>
+#include <sim_avr.h>
+#include <sim_elf.h>
+#include <sim_interrupts.h>
+#include <sim_irq.h>
+#include <hd44780.h>
+}
+
+namespace lumora::sim {
+namespace {
+
+// The ATmega328P's USART receive-complete vector.
+constexpr std::uint8_t kRxVector = 18;
+
+// The board's wiring (firmware/board.h).
+struct PinWire {
+    char port;
+    int pin;
+    enum Part { LampDin, LampClk, LampLoad, LcdRs, LcdE, LcdD4, LcdD5, LcdD6, LcdD7, Strobe } part;
+};
+constexpr PinWire kWiring[] = {
+    {'B', 3, PinWire::LampDin}, {'B', 5, PinWire::LampClk}, {'B', 2, PinWire::LampLoad},
+    {'B', 0, PinWire::LcdRs},   {'B', 1, PinWire::LcdE},    {'D', 4, PinWire::LcdD4},
+    {'D', 5, PinWire::LcdD5},   {'D', 6, PinWire::LcdD6},   {'D', 7, PinWire::LcdD7},
+    {'C', 0, PinWire::Strobe},
+};
+
+// USART0's registers in the data space, for the baud rate the firmware set.
+constexpr std::size_t kUcsr0A = 0xC0;
+constexpr std::uint8_t kU2x0 = 0x02;
+constexpr std::size_t kUbrr0L = 0xC4;
+constexpr std::size_t kUbrr0H = 0xC5;
+// A receiver this far off the line's baud rate still reads every byte.
+constexpr double kBaudTolerance = 0.02;
+
+struct PinContext {
+    SimulatedDisplay* display;
+    PinWire::Part part;
+};
+
+// simavr's own messages go to standard error, and only warnings and worse:
+// standard output belongs to the reports.
+void logToStderr(avr_t*, const int level, const char* format, va_list arguments)
+{
+    if (level <= LOG_WARNING)
+        std::vfprintf(stderr, format, arguments);
+}
+
+}  // namespace
+
+struct SimulatedDisplayWiring {
+    std::array<PinContext, std::size(kWiring)> pins;
+};
+
+SimulatedDisplay::SimulatedDisplay() : m_lcd(std::make_unique<hd44780_t>()), m_chain(kRows) {}
+
+SimulatedDisplay::~SimulatedDisplay()
+{
+    if (m_avr) {
+        avr_terminate(m_avr);
+        std::free(m_avr);
+    }
+    delete static_cast<SimulatedDisplayWiring*>(m_wiring);
+}
+
+std::unique_ptr<SimulatedDisplay> SimulatedDisplay::load(const std::string& elfPath, std::string& error)
+{
+    avr_global_logger_set(logToStderr);
+    elf_firmware_t firmware;
+    std::memset(&firmware, 0, sizeof firmware);
+    if (elf_read_firmware(elfPath.c_str(), &firmware) != 0) {
+        error = "cannot read the firmware image " + elfPath;
+        return nullptr;
+    }
+    std::unique_ptr<SimulatedDisplay> display(new SimulatedDisplay);
+    display->m_avr = avr_make_mcu_by_name("atmega328p");
+    if (!display->m_avr) {
+        error = "simavr does not know the atmega328p";
+        return nullptr;
+    }
+    avr_t* avr = display->m_avr;
+    avr_init(avr);
+    avr->log = LOG_WARNING;
+    avr->frequency = kClockHz;
+    avr_load_firmware(avr, &firmware);
+    avr->frequency = kClockHz;
+    avr->custom.data = display.get();
+    avr->sleep = &SimulatedDisplay::onSleep;
+
+    hd44780_init(avr, display->m_lcd.get(), kLcdColumns, kLcdLines);
+    // R/W is tied to ground.
+    avr_raise_irq(display->m_lcd->irq + IRQ_HD44780_RW, 0);
+
+    auto* wiring = new SimulatedDisplayWiring;
+    display->m_wiring = wiring;
+    for (std::size_t i = 0; i < std::size(kWiring); ++i) {
+        wiring->pins[i] = {display.get(), kWiring[i].part};
+        avr_irq_t* pin = avr_io_getirq(avr, AVR_IOCTL_IOPORT_GETIRQ(kWiring[i].port), kWiring[i].pin);
+        avr_irq_register_notify(pin, &SimulatedDisplay::onPin, &wiring->pins[i]);
+    }
+
+    const std::uint32_t uart = AVR_IOCTL_UART_GETIRQ('0');
+    display->m_uartInput = avr_io_getirq(avr, uart, UART_IRQ_INPUT);
+    avr_irq_register_notify(avr_io_getirq(avr, uart, UART_IRQ_OUT_XON), &SimulatedDisplay::onXon, display.get());
+    avr_irq_register_notify(avr_io_getirq(avr, uart, UART_IRQ_OUT_XOFF), &SimulatedDisplay::onXoff, display.get());
+    // No echo of the bytes the firmware would send, and no polling sleep.
+    std::uint32_t flags = 0;
+    avr_ioctl(avr, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
+
+    for (avr_io_t* io = avr->io_port; io; io = io->next) {
+        if (std::strcmp(io->kind, "uart") == 0)
+            display->m_uart = io;  // avr_uart_t begins with its avr_io_t
+    }
+
+    avr_irq_t* rx = avr_get_interrupt_irq(avr, kRxVector);
+    avr_irq_register_notify(rx + AVR_INT_IRQ_PENDING, &SimulatedDisplay::onRxPending, display.get());
+    avr_irq_register_notify(rx + AVR_INT_IRQ_RUNNING, &SimulatedDisplay::onRxRunning, display.get());
+    return display;
+}
+
+void SimulatedDisplay::send(std::span<const std::uint8_t> bytes)
+{
+    m_queue.insert(m_queue.end(), bytes.begin(), bytes.end());
+    pushQueued();
+}
+
+void SimulatedDisplay::pushQueued()
+{
+    while (m_xon && !m_queue.empty()) {
+        const std::uint8_t byte = m_queue.front();
+        m_queue.pop_front();
+        ++m_counts.bytesFed;
+        avr_raise_irq(m_uartInput, byte);  // may call onXoff
+    }
+}
+
+void SimulatedDisplay::matchLinePace()
+{
+    auto* uart = static_cast<avr_uart_t*>(m_uart);
+    if (!uart || uart->cycles_per_byte == kCyclesPerLineByte)
+        return;
+    const std::uint32_t divider = m_avr->data[kUbrr0L] | (m_avr->data[kUbrr0H] << 8);
+    const std::uint32_t perBit = (m_avr->data[kUcsr0A] & kU2x0) ? 8 : 16;
+    const double baud = double(kClockHz) / (perBit * (divider + 1));
+    if (baud > 57600 * (1 - kBaudTolerance) && baud < 57600 * (1 + kBaudTolerance))
+        uart->cycles_per_byte = kCyclesPerLineByte;
+}
+
+bool SimulatedDisplay::runUntil(std::uint64_t cycle)
+{
+    matchLinePace();
+    while (m_avr->cycle < cycle) {
+        const int state = avr_run(m_avr);
+        if (state == cpu_Done || state == cpu_Crashed)
+            return false;
+    }
+    return true;
+}
+
+std::uint64_t SimulatedDisplay::cycle() const
+{
+    return m_avr->cycle;
+}
+
+bool SimulatedDisplay::stopped() const
+{
+    return m_avr->state == cpu_Done || m_avr->state == cpu_Crashed;
+}
+
+DisplayState SimulatedDisplay::state() const
+{
+    DisplayState state;
+    for (int row = 0; row < kRows; ++row) {
+        for (int group = 0; group < kGroups; ++group)
+            state.lamps[static_cast<std::size_t>(row * kGroups + group)] = m_chain.litSegments(row, group);
+    }
+    state.intensity = m_chain.chip(0).intensity;
+    state.lcdOn = hd44780_get_flag(m_lcd.get(), HD44780_FLAG_D) != 0;
+    // DDRAM: line 1 from address 0x00, line 2 from 0x40.
+    constexpr int kLineAddress[kLcdLines] = {0x00, 0x40};
+    for (int line = 0; line < kLcdLines; ++line) {
+        std::string text;
+        for (int column = 0; column < kLcdColumns; ++column) {
+            const auto c = static_cast<char>(m_lcd->vram[kLineAddress[line] + column]);
+            text += state.lcdOn && c >= 0x20 && c <= 0x7E ? c : ' ';
+        }
+        state.lines[static_cast<std::size_t>(line)] = text;
+    }
+    return state;
+}
+
+void SimulatedDisplay::onXon(avr_irq_t*, std::uint32_t, void* param)
+{
+    auto* self = static_cast<SimulatedDisplay*>(param);
+    self->m_xon = true;
+    self->pushQueued();
+}
+
+void SimulatedDisplay::onXoff(avr_irq_t*, std::uint32_t, void* param)
+{
+    static_cast<SimulatedDisplay*>(param)->m_xon = false;
+}
+
+void SimulatedDisplay::onRxPending(avr_irq_t*, std::uint32_t value, void* param)
+{
+    auto* self = static_cast<SimulatedDisplay*>(param);
+    if (value && !self->m_rxPending) {
+        self->m_rxPending = true;
+        self->m_rxPendingSince = self->m_avr->cycle;
+    }
+}
+
+void SimulatedDisplay::onRxRunning(avr_irq_t*, std::uint32_t value, void* param)
+{
+    auto* self = static_cast<SimulatedDisplay*>(param);
+    if (!value || !self->m_rxPending)
+        return;
+    self->m_rxPending = false;
+    ++self->m_counts.receptions;
+    self->m_lastReception = self->m_avr->cycle;
+    if (self->m_avr->cycle - self->m_rxPendingSince > kOverrunBudgetCycles)
+        ++self->m_counts.lateReceptions;
+}
+
+void SimulatedDisplay::onSleep(avr_t* avr, std::uint64_t howLong)
+{
+    auto* self = static_cast<SimulatedDisplay*>(avr->custom.data);
+    self->m_counts.sleptCycles += howLong + 1;
+}
+
+void SimulatedDisplay::onPin(avr_irq_t*, std::uint32_t value, void* param)
+{
+    auto* context = static_cast<PinContext*>(param);
+    SimulatedDisplay* self = context->display;
+    const bool high = value != 0;
+    hd44780_t* lcd = self->m_lcd.get();
+    switch (context->part) {
+    case PinWire::LampDin: self->m_chain.setDin(high); break;
+    case PinWire::LampClk: self->m_chain.setClk(high); break;
+    case PinWire::LampLoad: self->m_chain.setLoad(high); break;
+    case PinWire::LcdRs: avr_raise_irq(lcd->irq + IRQ_HD44780_RS, value); break;
+    case PinWire::LcdE: avr_raise_irq(lcd->irq + IRQ_HD44780_E, value); break;
+    case PinWire::LcdD4: avr_raise_irq(lcd->irq + IRQ_HD44780_D4, value); break;
+    case PinWire::LcdD5: avr_raise_irq(lcd->irq + IRQ_HD44780_D5, value); break;
+    case PinWire::LcdD6: avr_raise_irq(lcd->irq + IRQ_HD44780_D6, value); break;
+    case PinWire::LcdD7: avr_raise_irq(lcd->irq + IRQ_HD44780_D7, value); break;
+    case PinWire::Strobe:
+        if (high && !self->m_strobe) {
+            self->m_strobeRoseAfter = self->m_lastReception;
+        } else if (!high && self->m_strobe) {
+            Update update;
+            update.sequence = ++self->m_counts.updates;
+            update.cycle = self->m_avr->cycle;
+            if (self->m_strobeRoseAfter != 0) {
+                update.latencyCycles = update.cycle - self->m_strobeRoseAfter;
+                self->m_counts.latencyCyclesTotal += update.latencyCycles;
+                if (update.latencyCycles > self->m_counts.latencyCyclesMax)
+                    self->m_counts.latencyCyclesMax = update.latencyCycles;
+            }
+            update.state = self->state();
+            self->m_strobeRoseAfter = 0;
+            if (self->onUpdate)
+                self->onUpdate(update);
+        }
+        self->m_strobe = high;
+        break;
+    }
+}
+
+}  // namespace lumora::sim

@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The light display's board in simavr: the firmware image as it would be
+// flashed, on an ATmega328P at 16 MHz, with its parts wired as on the real
+// board (see firmware/board.h): the MAX7219 chain (our own model), the
+// HD44780 LCD (simavr's part) and the serial line into the USART.
+//
+// Bytes for the serial line wait in a queue here and go into the simulated
+// USART at its own pace: simavr raises XON while its input fifo has room
+// and XOFF when it is full; bytes are pushed only between the two. The
+// USART then hands them to the firmware one per byte time.
+//
+// What a real chip would lose is counted even though simavr's USART never
+// loses a byte: a received byte that the firmware's RX interrupt serves
+// more than kOverrunBudgetCycles after it became pending (two byte times,
+// what the USART's two-byte buffer allows at full line rate) would have
+// been overwritten on a real board: a late reception.
+//
+// simavr's USART takes 11 bit times per byte at the baud rate it derives
+// (192.5 us at 57143 baud), where the line takes 10 at 57600 (173.6 us). As
+// long as the firmware has set a baud rate within 2 % of the line's, the
+// simulated USART is made to take a byte every kCyclesPerLineByte, so that
+// the firmware meets the line's real pace.
+//
+// The firmware raises its update strobe (PC0) while it brings lamps and LCD
+// up to date; on its falling edge the display is reported as an Update.
+//
+// Not thread-safe: one thread runs it and reads it.
+#pragma once
+
+#include "max7219chain.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+struct avr_t;
+struct avr_irq_t;
+struct hd44780_t;
+
+namespace lumora::sim {
+
+constexpr std::uint32_t kClockHz = 16000000;
+constexpr int kRows = 8;
+constexpr int kGroups = 8;
+constexpr int kLampBytes = kRows * kGroups;
+constexpr int kLcdColumns = 20;
+constexpr int kLcdLines = 2;
+// The line: 57600 baud, 10 bit times per byte.
+constexpr std::uint64_t kCyclesPerLineByte = kClockHz * 10 / 57600;  // 2777
+constexpr std::uint64_t kOverrunBudgetCycles = 2 * kCyclesPerLineByte;
+
+// What the display shows.
+struct DisplayState {
+    // Row-major, row 1 group 1 first: the lamps lit in each group of eight
+    // (bit k = lamp k + 1), as the MAX7219s drive them.
+    std::array<std::uint8_t, kLampBytes> lamps{};
+    std::array<std::string, kLcdLines> lines;  // kLcdColumns characters each
+    bool lcdOn = false;
+    std::uint8_t intensity = 0;  // of chip 1, 0..15
+};
+
+struct Update {
+    std::uint64_t sequence = 0;     // 1, 2, ...
+    std::uint64_t cycle = 0;        // simulated CPU cycle of the falling strobe
+    std::uint64_t latencyCycles = 0; // last reception before the strobe rose .. its fall
+    DisplayState state;
+};
+
+struct SimulationCounts {
+    std::uint64_t bytesFed = 0;          // into the simulated USART
+    std::uint64_t receptions = 0;        // RX interrupts the firmware served
+    std::uint64_t lateReceptions = 0;    // of those, later than kOverrunBudgetCycles
+    std::uint64_t updates = 0;
+    std::uint64_t sleptCycles = 0;       // CPU cycles spent asleep
+    std::uint64_t latencyCyclesTotal = 0;
+    std::uint64_t latencyCyclesMax = 0;
+};
+
+class SimulatedDisplay {
+public:
+    // Loads the firmware ELF; nullptr and a reason when it cannot.
+    static std::unique_ptr<SimulatedDisplay> load(const std::string& elfPath, std::string& error);
+    ~SimulatedDisplay();
+    SimulatedDisplay(const SimulatedDisplay&) = delete;
+    SimulatedDisplay& operator=(const SimulatedDisplay&) = delete;
+
+    // Bytes for the serial line, in order.
+    void send(std::span<const std::uint8_t> bytes);
+    std::size_t queuedBytes() const { return m_queue.size(); }
+
+    // Runs the firmware until the CPU cycle counter reaches `cycle`. False
+    // once the firmware has stopped (crashed, or slept with interrupts off).
+    bool runUntil(std::uint64_t cycle);
+    std::uint64_t cycle() const;
+    bool stopped() const;
+
+    DisplayState state() const;
+    const SimulationCounts& counts() const { return m_counts; }
+    const Max7219Chain& lampChain() const { return m_chain; }
+
+    std::function<void(const Update&)> onUpdate;
+
+private:
+    SimulatedDisplay();
+    void pushQueued();
+    void matchLinePace();
+    static void onXon(avr_irq_t*, std::uint32_t, void*);
+    static void onXoff(avr_irq_t*, std::uint32_t, void*);
+    static void onRxPending(avr_irq_t*, std::uint32_t, void*);
+    static void onRxRunning(avr_irq_t*, std::uint32_t, void*);
+    static void onPin(avr_irq_t*, std::uint32_t, void*);
+    static void onSleep(avr_t*, std::uint64_t);
+
+    avr_t* m_avr = nullptr;
+    std::unique_ptr<hd44780_t> m_lcd;
+    Max7219Chain m_chain;
+    std::deque<std::uint8_t> m_queue;
+    avr_irq_t* m_uartInput = nullptr;
+    bool m_xon = false;
+    std::uint64_t m_rxPendingSince = 0;
+    bool m_rxPending = false;
+    std::uint64_t m_lastReception = 0;
+    std::uint64_t m_strobeRoseAfter = 0;  // m_lastReception when the strobe rose
+    bool m_strobe = false;
+    SimulationCounts m_counts;
+    void* m_wiring = nullptr;  // the pins' callback contexts
+    void* m_uart = nullptr;    // simavr's USART0
+};
+
+}  // namespace lumora::sim

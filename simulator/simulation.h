@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Runs the simulated display in real time, fed from its pseudo-terminal.
+//
+// The simulated clock follows the wall clock: the firmware runs in slices
+// of at most kSliceCycles up to the cycle that corresponds to the time
+// elapsed, and between slices the loop reads the pty and waits for the
+// next millisecond. When the machine cannot keep up, the simulation falls
+// behind; how far is measured (maxLag) and said once per episode on
+// standard error.
+//
+// Bytes are taken from the pty only while fewer than kQueueBytes wait for
+// the simulated USART, so a sender that writes faster than the USART takes
+// them meets a full pty, as it would meet a full driver buffer.
+#pragma once
+
+#include "ptyline.h"
+#include "simulateddisplay.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace lumora::sim {
+
+class Simulation {
+public:
+    static constexpr std::uint64_t kSliceCycles = kClockHz / 1000;  // 1 ms
+    static constexpr std::size_t kQueueBytes = 64;
+    static constexpr std::chrono::milliseconds kBehindWarning{100};
+
+    Simulation(std::unique_ptr<SimulatedDisplay> display, std::unique_ptr<PtyLine> pty);
+
+    // Runs until stop() is called, `simulatedLimit` of simulated time has
+    // passed (zero: no limit), the firmware stops or the pty fails. Returns
+    // an error text, empty when it ended normally.
+    std::string run(std::chrono::microseconds simulatedLimit = {});
+    void stop() { m_stop = true; }
+
+    // Called from run() every kFramePeriod of simulated time.
+    static constexpr std::chrono::milliseconds kFramePeriod{16};
+    std::function<void()> onFrame;
+
+    SimulatedDisplay& display() { return *m_display; }
+    const PtyLine& pty() const { return *m_pty; }
+
+    // Measured by run().
+    std::chrono::microseconds simulated() const;
+    std::chrono::microseconds wall() const { return m_wall; }
+    std::chrono::microseconds maxLag() const { return m_maxLag; }
+
+private:
+    std::unique_ptr<SimulatedDisplay> m_display;
+    std::unique_ptr<PtyLine> m_pty;
+    std::atomic<bool> m_stop{false};
+    std::uint64_t m_firstCycle = 0;
+    std::chrono::microseconds m_wall{};
+    std::chrono::microseconds m_maxLag{};
+};
+
+}  // namespace lumora::sim
