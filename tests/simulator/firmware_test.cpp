@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The display's firmware image, as it would be flashed, on the simulated
+// board (lumora-sim): what lamps and LCD show for what arrives on the line.
+#include "simulatedboard.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using lumora::sim::testing::hexOfLamps;
+using lumora::sim::testing::lumoraLikeCycle;
+using lumora::sim::testing::ShownUpdate;
+using lumora::sim::testing::SimulatedBoard;
+namespace wire = lumora::wire;
+
+std::vector<std::uint8_t> bytesOf(const std::vector<wire::Cycle>& cycles)
+{
+    std::vector<std::uint8_t> bytes;
+    for (const wire::Cycle& cycle : cycles) {
+        const auto encoded = wire::encode(cycle);
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    return bytes;
+}
+
+std::string textOf(const wire::Cycle& cycle)
+{
+    return std::string(cycle.textView());
+}
+
+const std::string kDarkLamps(128, '0');
+
+TEST(Firmware, ShowsPowerUpThenEachCycleThenTheBlanking)
+{
+    std::mt19937 random(11);
+    const wire::Cycle barCycle = lumoraLikeCycle(random, "Megacool - zelf gema");
+    const wire::Cycle secondCycle = lumoraLikeCycle(random, "egacool - zelf gemaa");
+    struct Step {
+        const char* what;
+        std::vector<std::uint8_t> bytes;  // sent after a pause of 300 ms
+        std::string lamps;
+        std::string line1;
+        std::string line2Start;
+    };
+    const std::vector<Step> steps = {
+        {"power-up", {}, kDarkLamps, "   Lumora display   ", "ready  rs 0  lost 0"},
+        {"first cycle", bytesOf({barCycle}), hexOfLamps(barCycle), textOf(barCycle), ""},
+        {"second cycle", bytesOf({secondCycle}), hexOfLamps(secondCycle), textOf(secondCycle), ""},
+        {"blanking", bytesOf({wire::blankCycle()}), kDarkLamps, std::string(20, ' '), "blank  rs 0  lost 0"},
+    };
+    SimulatedBoard board;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        std::this_thread::sleep_for(300ms);
+        board.sendAtLineRate(step.bytes);
+        const auto update = board.nextUpdate(5s);
+        ASSERT_TRUE(update);
+        EXPECT_EQ(update->lamps, step.lamps);
+        EXPECT_EQ(update->line1, step.line1);
+        EXPECT_EQ(update->line2.substr(0, step.line2Start.size()), step.line2Start);
+    }
+}
+
+TEST(Firmware, UnbrokenStreamAtLineRateForTenSecondsLosesNothing)
+{
+    // 700 cycles of 84 bytes at 5760 bytes/s: 10.2 s without a pause.
+    constexpr int kCycles = 700;
+    std::mt19937 random(5);
+    std::vector<wire::Cycle> cycles;
+    for (int i = 0; i < kCycles; ++i) {
+        char text[21];
+        std::snprintf(text, sizeof text, "stream %06d ......", i);
+        cycles.push_back(lumoraLikeCycle(random, text));
+    }
+    SimulatedBoard board;
+    ASSERT_TRUE(board.nextUpdate(5s));  // power-up
+    // The reports are read while the stream goes out, or their pipe fills.
+    std::thread sender([&] { board.sendAtLineRate(bytesOf(cycles)); });
+    std::vector<ShownUpdate> shown;
+    while (shown.size() < cycles.size()) {
+        auto update = board.nextUpdate(3s);
+        if (!update)
+            break;
+        shown.push_back(*update);
+    }
+    sender.join();
+    ASSERT_EQ(shown.size(), cycles.size());
+    for (std::size_t i = 0; i < cycles.size(); ++i) {
+        ASSERT_EQ(shown[i].line1, textOf(cycles[i])) << "update " << i;
+        ASSERT_EQ(shown[i].lamps, hexOfLamps(cycles[i])) << "update " << i;
+    }
+    EXPECT_EQ(shown.back().line2.substr(6), " rs 0  lost 0 ");
+    const auto summary = board.finish();
+    EXPECT_NE(std::find(summary.begin(), summary.end(), "late receptions: 0"), summary.end());
+}
+
+TEST(Firmware, ALostByteCostsAtMostTwoCycles)
+{
+#ifdef LUMORA_FIRMWARE_COUNTS_ONLY
+    GTEST_SKIP() << "the firmware's decoder only counts; it recovers from a lost byte at the next silence";
+#endif
+    // Twelve cycles without a pause; one byte of cycle 4 never arrives.
+    constexpr int kCycles = 12;
+    constexpr int kDamaged = 4;
+    for (int lostByte : {0, 1, 37, 63, 64, 70, 83}) {
+        SCOPED_TRACE("lost byte " + std::to_string(lostByte));
+        std::mt19937 random(static_cast<unsigned>(lostByte));
+        std::vector<wire::Cycle> cycles;
+        for (int i = 0; i < kCycles; ++i)
+            cycles.push_back(lumoraLikeCycle(random, "lost byte test " + std::to_string(100 + i)));
+        auto bytes = bytesOf(cycles);
+        bytes.erase(bytes.begin() + kDamaged * wire::kCycleBytes + lostByte);
+
+        SimulatedBoard board;
+        ASSERT_TRUE(board.nextUpdate(5s));  // power-up
+        board.sendAtLineRate(bytes);
+        std::set<int> shownCycles;
+        while (auto update = board.nextUpdate(1s)) {
+            const auto match = std::find_if(cycles.begin(), cycles.end(), [&](const wire::Cycle& c) {
+                return textOf(c) == update->line1 && hexOfLamps(c) == update->lamps;
+            });
+            ASSERT_NE(match, cycles.end()) << "shown, but never sent: |" << update->line1 << "|";
+            shownCycles.insert(static_cast<int>(match - cycles.begin()));
+        }
+        for (int i = 0; i < kCycles; ++i) {
+            if (i < kDamaged || i >= kDamaged + 2) {
+                EXPECT_TRUE(shownCycles.count(i)) << "cycle " << i << " not shown";
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "simulatedboard.h"
+
+#include <csignal>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace lumora::sim::testing {
+
+using namespace std::chrono_literals;
+
+std::string hexOf(const std::vector<std::uint8_t>& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t b : bytes) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+std::string hexOfLamps(const wire::Cycle& cycle)
+{
+    return hexOf({cycle.lamps.begin(), cycle.lamps.end()});
+}
+
+std::optional<ShownUpdate> parseUpdate(const std::string& line)
+{
+    ShownUpdate update;
+    char lamps[129] = {};
+    int consumed = 0;
+    if (std::sscanf(line.c_str(), "U %ld %ld %ld %128s |%n", &update.sequence, &update.millisecond,
+                    &update.latencyMicroseconds, lamps, &consumed) != 4 || consumed == 0)
+        return std::nullopt;
+    const std::string rest = line.substr(static_cast<std::size_t>(consumed));
+    if (rest.size() != 2 * 20 + 2)
+        return std::nullopt;
+    update.lamps = lamps;
+    update.line1 = rest.substr(0, 20);
+    update.line2 = rest.substr(21, 20);
+    return update;
+}
+
+wire::Cycle lumoraLikeCycle(std::mt19937& random, const std::string& text)
+{
+    wire::Cycle cycle;
+    const bool barMode = random() % 2 == 0;
+    for (auto& lamp : cycle.lamps) {
+        const int level = static_cast<int>(random() % 9);
+        lamp = static_cast<std::uint8_t>(level == 0 ? 0 : barMode ? (1 << level) - 1 : 1 << (level - 1));
+    }
+    for (std::size_t i = 0; i < cycle.text.size(); ++i)
+        cycle.text[i] = i < text.size() ? text[i] : ' ';
+    return cycle;
+}
+
+SimulatedBoard::SimulatedBoard(const std::vector<std::string>& extraArguments)
+    : m_process(LUMORA_SIM_PROGRAM, [&] {
+          std::vector<std::string> arguments{"--headless", "--print-updates"};
+          arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+          return arguments;
+      }())
+{
+    const auto first = m_process.readLine(10s);
+    const std::string prefix = "lumora-sim: listening on ";
+    if (!first || first->rfind(prefix, 0) != 0)
+        throw std::runtime_error("lumora-sim did not start: " + first.value_or("(nothing)"));
+    const std::string port = first->substr(prefix.size());
+    m_port = ::open(port.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (m_port < 0)
+        throw std::runtime_error("cannot open " + port);
+}
+
+SimulatedBoard::~SimulatedBoard()
+{
+    if (m_port >= 0)
+        ::close(m_port);
+}
+
+void SimulatedBoard::sendAtLineRate(const std::vector<std::uint8_t>& bytes)
+{
+    constexpr double kBytesPerSecond = wire::kLineBytesPerSecond;
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto due = std::min(bytes.size(), static_cast<std::size_t>(elapsed * kBytesPerSecond) + 1);
+        while (sent < due) {
+            const ssize_t n = ::write(m_port, bytes.data() + sent, due - sent);
+            if (n <= 0)
+                throw std::runtime_error("write to the simulated display failed");
+            sent += static_cast<std::size_t>(n);
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+}
+
+std::optional<ShownUpdate> SimulatedBoard::nextUpdate(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto line = m_process.readLine(left);
+        if (!line)
+            return std::nullopt;
+        if (auto update = parseUpdate(*line))
+            return update;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> SimulatedBoard::finish()
+{
+    m_process.signal(SIGTERM);
+    std::vector<std::string> summary;
+    for (const std::string& line : m_process.readRest(10s)) {
+        if (line.rfind("U ", 0) != 0)
+            summary.push_back(line);
+    }
+    m_process.wait(10s);
+    return summary;
+}
+
+}  // namespace lumora::sim::testing

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Test helper: lumora-sim as a child process running the real firmware
+// image, the pseudo-terminal it listens on, and what it reports.
+#pragma once
+
+#include "subprocess.h"
+#include "wireformat.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace lumora::sim::testing {
+
+// One "U" line: what the display showed after an update.
+struct ShownUpdate {
+    long sequence = 0;
+    long millisecond = 0;  // simulated
+    long latencyMicroseconds = 0;
+    std::string lamps;  // 64 lamp bytes in hex, as the cycle's encode() would give
+    std::string line1;
+    std::string line2;
+};
+
+std::string hexOf(const std::vector<std::uint8_t>& bytes);
+std::string hexOfLamps(const wire::Cycle& cycle);
+std::optional<ShownUpdate> parseUpdate(const std::string& line);
+
+// A cycle as Lumora sends it: levels 0..8 in bar or dot mode, printable text.
+wire::Cycle lumoraLikeCycle(std::mt19937& random, const std::string& text);
+
+class SimulatedBoard {
+public:
+    explicit SimulatedBoard(const std::vector<std::string>& extraArguments = {});
+    ~SimulatedBoard();
+
+    // Writes at the line's rate, 5760 bytes per second, in 2 ms slices;
+    // returns when the last byte is written.
+    void sendAtLineRate(const std::vector<std::uint8_t>& bytes);
+    // The next update, waiting up to `timeout` (wall time).
+    std::optional<ShownUpdate> nextUpdate(std::chrono::milliseconds timeout);
+    // Stops the simulation; the summary's "name: value" lines.
+    std::vector<std::string> finish();
+
+private:
+    display::testing::Subprocess m_process;
+    int m_port = -1;
+};
+
+}  // namespace lumora::sim::testing
