@@ -153,8 +153,11 @@ void printSummary(lumora::sim::Simulation& simulation)
                 wall > 0 ? simulated / wall : 0.0);
     std::fprintf(g_reports, "largest lag behind real time: %.1f ms\n", static_cast<double>(simulation.maxLag().count()) / 1e3);
     std::fprintf(g_reports, "cpu awake: %.2f %%\n", cycles > 0 ? 100.0 * awake / cycles : 0.0);
-    if (counts.receptions > 0)
-        std::fprintf(g_reports, "awake cycles per received byte: %.0f\n", awake / static_cast<double>(counts.receptions));
+    if (counts.receptions > 0) {
+        const double perByte = awake / static_cast<double>(counts.receptions);
+        std::fprintf(g_reports, "awake cycles per received byte: %.0f (at 5760 bytes/s: %.1f %% of the CPU)\n",
+                     perByte, 100.0 * perByte * 5760 / lumora::sim::kClockHz);
+    }
     if (counts.updates > 0)
         std::fprintf(g_reports, "update latency: mean %.0f us, max %.0f us\n",
                     static_cast<double>(counts.latencyCyclesTotal) / static_cast<double>(counts.updates) / 16.0,
