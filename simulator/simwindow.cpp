@@ -2,13 +2,14 @@
 #include "simwindow.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QPainter>
 
 namespace lumora::sim {
 namespace {
 
 constexpr int kLampsPerGroup = 8;
-constexpr int kLampPitch = 14;         // px, lamp centre to centre
+constexpr int kLampPitch = 12;         // px, lamp centre to centre
 constexpr int kGroupGap = 10;          // px between groups, doubled between the channels
 constexpr int kMargin = 16;
 constexpr int kLcdHeight = 70;
@@ -68,10 +69,13 @@ void SimWindow::paintEvent(QPaintEvent*)
     font.setPixelSize(kLcdHeight / 3);
     painter.setFont(font);
     painter.setPen(kLcdText);
+    // The 20 character cells, centred as a block.
+    const int cell = QFontMetrics(font).horizontalAdvance(QLatin1Char('M'));
+    const int left = lcd.x() + (lcd.width() - kLcdColumns * cell) / 2;
     for (int line = 0; line < kLcdLines; ++line) {
-        const QRect lineRect(lcd.x(), lcd.y() + 5 + line * (kLcdHeight - 10) / 2, lcd.width(), (kLcdHeight - 10) / 2);
-        painter.drawText(lineRect, Qt::AlignCenter,
-                         QString::fromLatin1(m_state.lines[static_cast<std::size_t>(line)].c_str()));
+        const std::string& text = m_state.lines[static_cast<std::size_t>(line)];
+        const QRect lineRect(left, lcd.y() + 5 + line * (kLcdHeight - 10) / 2, kLcdColumns * cell, (kLcdHeight - 10) / 2);
+        painter.drawText(lineRect, Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(text.data(), static_cast<int>(text.size())));
     }
 }
 
