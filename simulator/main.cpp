@@ -35,6 +35,10 @@ of the simulated USART.
                            U <n> <ms> <us> <64 lamp bytes in hex> |<line 1>|<line 2>|
                          <ms>: simulated time since the start; <us>: the
                          time since the last received byte (0: none)
+  --reset-on-open        reset the board whenever a sender opens the port, as
+                         DTR does on an Uno or Nano; the bootloader then takes
+                         the bytes of the first 20 ms (prints "R <ms>" with
+                         --print-updates)
   --seconds S            stop after S simulated seconds
   --quit-after-blankings N
                          stop after the display has shown N blankings
@@ -52,6 +56,7 @@ struct Options {
     std::string link;
     bool headless = false;
     bool printUpdates = false;
+    bool resetOnOpen = false;
     double seconds = 0;
     long quitAfterBlankings = 0;
 };
@@ -88,6 +93,8 @@ bool parse(int argc, char** argv, Options& options, std::string& error)
             options.headless = true;
         } else if (arg == "--print-updates") {
             options.printUpdates = true;
+        } else if (arg == "--reset-on-open") {
+            options.resetOnOpen = true;
         } else {
             error = "unknown argument " + arg;
             return false;
@@ -148,6 +155,8 @@ void printSummary(lumora::sim::Simulation& simulation)
     std::fprintf(g_reports, "bytes fed: %llu\n", static_cast<unsigned long long>(counts.bytesFed));
     std::fprintf(g_reports, "receptions: %llu\n", static_cast<unsigned long long>(counts.receptions));
     std::fprintf(g_reports, "late receptions: %llu\n", static_cast<unsigned long long>(counts.lateReceptions));
+    std::fprintf(g_reports, "bytes taken by the bootloader: %llu\n",
+                 static_cast<unsigned long long>(simulation.display().bytesToBootloader()));
     std::fprintf(g_reports, "updates: %llu\n", static_cast<unsigned long long>(counts.updates));
     std::fprintf(g_reports, "simulated: %.3f s in %.3f s wall (%.2fx real time)\n", simulated, wall,
                 wall > 0 ? simulated / wall : 0.0);
@@ -195,7 +204,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "lumora-sim: %s\n", error.c_str());
         return 1;
     }
-    lumora::sim::Simulation simulation(std::move(display), std::move(pty));
+    lumora::sim::Simulation simulation(std::move(display), std::move(pty), options.resetOnOpen);
     std::fprintf(g_reports, "lumora-sim: listening on %s\n", simulation.pty().slavePath().c_str());
     std::fflush(g_reports);
 
@@ -213,6 +222,13 @@ int main(int argc, char** argv)
         }
         if (isBlank(update.state) && options.quitAfterBlankings > 0 && ++blankings >= options.quitAfterBlankings)
             simulation.stop();
+    };
+    simulation.onReset = [&] {
+        if (options.printUpdates) {
+            std::fprintf(g_reports, "R %llu\n",
+                         static_cast<unsigned long long>(simulation.display().cycle() / (lumora::sim::kClockHz / 1000)));
+            std::fflush(g_reports);
+        }
     };
     const auto limit = std::chrono::microseconds(static_cast<std::int64_t>(options.seconds * 1e6));
 

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -51,6 +52,12 @@ std::unique_ptr<PtyLine> PtyLine::create(const std::string& linkPath, std::strin
         error = describe("tcsetattr");
         return nullptr;
     }
+    // Opens from now on are the sender's.
+    pty->m_openWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (pty->m_openWatch < 0 || ::inotify_add_watch(pty->m_openWatch, name, IN_OPEN) < 0) {
+        error = describe("inotify on " + pty->m_slavePath);
+        return nullptr;
+    }
     if (!linkPath.empty()) {
         const std::string temporary = linkPath + ".new";
         ::unlink(temporary.c_str());
@@ -71,10 +78,28 @@ PtyLine::~PtyLine()
         if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == m_slavePath)
             ::unlink(m_linkPath.c_str());
     }
+    if (m_openWatch >= 0)
+        ::close(m_openWatch);
     if (m_slave >= 0)
         ::close(m_slave);
     if (m_master >= 0)
         ::close(m_master);
+}
+
+bool PtyLine::takeOpened()
+{
+    bool opened = false;
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_openWatch, events, sizeof events);
+        if (n <= 0)
+            return opened;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            opened = opened || (event->mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
 }
 
 bool PtyLine::read(std::vector<std::uint8_t>& bytes, std::size_t limit, std::chrono::microseconds timeout,

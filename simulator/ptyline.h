@@ -27,6 +27,10 @@ public:
 
     const std::string& slavePath() const { return m_slavePath; }
 
+    // Whether a sender opened the port since the last call (an Uno or Nano
+    // resets then: the USB-serial chip's DTR pulses the reset pin).
+    bool takeOpened();
+
     // Waits up to `timeout` for bytes, then appends at most `limit` of those
     // waiting. False on a read error (which `error` then names).
     bool read(std::vector<std::uint8_t>& bytes, std::size_t limit, std::chrono::microseconds timeout,
@@ -36,6 +40,7 @@ private:
     PtyLine() = default;
     int m_master = -1;
     int m_slave = -1;
+    int m_openWatch = -1;  // inotify on the slave: IN_OPEN
     std::string m_slavePath;
     std::string m_linkPath;
 };

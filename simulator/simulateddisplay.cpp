@@ -133,8 +133,23 @@ void SimulatedDisplay::send(std::span<const std::uint8_t> bytes)
     pushQueued();
 }
 
+void SimulatedDisplay::resetBoard(std::uint64_t bootloaderCycles)
+{
+    avr_reset(m_avr);
+    m_avr->frequency = kClockHz;
+    m_bootloaderUntil = m_avr->cycle + bootloaderCycles;
+    m_rxPending = false;
+    m_xon = false;
+    m_lastReception = 0;
+    m_strobeRoseAfter = 0;
+}
+
 void SimulatedDisplay::pushQueued()
 {
+    while (m_avr->cycle < m_bootloaderUntil && !m_queue.empty()) {
+        m_queue.pop_front();
+        ++m_bytesToBootloader;
+    }
     while (m_xon && !m_queue.empty()) {
         const std::uint8_t byte = m_queue.front();
         m_queue.pop_front();

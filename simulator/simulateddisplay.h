@@ -88,6 +88,16 @@ public:
     SimulatedDisplay(const SimulatedDisplay&) = delete;
     SimulatedDisplay& operator=(const SimulatedDisplay&) = delete;
 
+    // What a port open does to an Uno or Nano: DTR pulses the reset pin and
+    // the bootloader runs before the firmware starts again. The bootloader
+    // takes the bytes that arrive in its first `bootloaderTime` (optiboot
+    // leaves for the firmware after a byte that is no command of its; the
+    // old Nano bootloader after five): they never reach the firmware. The
+    // MAX7219s and the LCD keep what they showed until the firmware
+    // starts again.
+    void resetBoard(std::uint64_t bootloaderCycles);
+    std::uint64_t bytesToBootloader() const { return m_bytesToBootloader; }
+
     // Bytes for the serial line, in order.
     void send(std::span<const std::uint8_t> bytes);
     std::size_t queuedBytes() const { return m_queue.size(); }
@@ -129,6 +139,8 @@ private:
     SimulationCounts m_counts;
     void* m_wiring = nullptr;  // the pins' callback contexts
     void* m_uart = nullptr;    // simavr's USART0
+    std::uint64_t m_bootloaderUntil = 0;  // cycle
+    std::uint64_t m_bytesToBootloader = 0;
 };
 
 }  // namespace lumora::sim

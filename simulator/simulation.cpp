@@ -24,8 +24,8 @@ microseconds durationOf(std::uint64_t cycles)
 
 }  // namespace
 
-Simulation::Simulation(std::unique_ptr<SimulatedDisplay> display, std::unique_ptr<PtyLine> pty)
-    : m_display(std::move(display)), m_pty(std::move(pty))
+Simulation::Simulation(std::unique_ptr<SimulatedDisplay> display, std::unique_ptr<PtyLine> pty, bool resetOnOpen)
+    : m_display(std::move(display)), m_pty(std::move(pty)), m_resetOnOpen(resetOnOpen)
 {
 }
 
@@ -65,6 +65,12 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
             std::fprintf(stderr, "lumora-sim: the simulation runs %lld ms behind real time (machine too busy)\n",
                          static_cast<long long>(lag.count() / 1000));
         behind = lag > kBehindWarning / 2 && (behind || lag > kBehindWarning);
+
+        if (m_pty->takeOpened() && m_resetOnOpen) {
+            m_display->resetBoard(cyclesIn(kBootloaderTime));
+            if (onReset)
+                onReset();
+        }
 
         // Caught up: wait for bytes until the next slice is due.
         const microseconds wait = m_display->cycle() >= now ? durationOf(kSliceCycles) : microseconds{};

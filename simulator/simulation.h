@@ -30,7 +30,14 @@ public:
     static constexpr std::size_t kQueueBytes = 64;
     static constexpr std::chrono::milliseconds kBehindWarning{100};
 
-    Simulation(std::unique_ptr<SimulatedDisplay> display, std::unique_ptr<PtyLine> pty);
+    // How long a bootloader takes the bytes after a reset by a port open.
+    static constexpr std::chrono::milliseconds kBootloaderTime{20};
+
+    // resetOnOpen: every open of the port resets the board, as DTR does on
+    // an Uno or Nano (see SimulatedDisplay::resetBoard).
+    Simulation(std::unique_ptr<SimulatedDisplay> display, std::unique_ptr<PtyLine> pty, bool resetOnOpen);
+    // Called from run() after a reset by a port open.
+    std::function<void()> onReset;
 
     // Runs until stop() is called, `simulatedLimit` of simulated time has
     // passed (zero: no limit), the firmware stops or the pty fails. Returns
@@ -53,6 +60,7 @@ public:
 private:
     std::unique_ptr<SimulatedDisplay> m_display;
     std::unique_ptr<PtyLine> m_pty;
+    bool m_resetOnOpen;
     std::atomic<bool> m_stop{false};
     std::uint64_t m_firstCycle = 0;
     std::chrono::microseconds m_wall{};

@@ -99,6 +99,36 @@ TEST(Firmware, UnbrokenStreamAtLineRateForTenSecondsLosesNothing)
     EXPECT_NE(std::find(summary.begin(), summary.end(), "late receptions: 0"), summary.end());
 }
 
+TEST(Firmware, APortOpenResetsToThePowerUpScreenThenTheStreamShows)
+{
+    // As on an Uno or Nano, opening the port resets the board: the
+    // bootloader takes the first bytes, the firmware starts again.
+    SimulatedBoard board({"--reset-on-open"});
+    ASSERT_TRUE(board.waitForReset(5s));
+    const auto powerUp = board.nextUpdate(5s);
+    ASSERT_TRUE(powerUp);
+    EXPECT_EQ(powerUp->lamps, kDarkLamps);
+    EXPECT_EQ(powerUp->line1, "   Lumora display   ");
+#ifndef LUMORA_FIRMWARE_COUNTS_ONLY
+    // A stream that began before the firmware listened: it locks on within
+    // two cycles of the first whole one it hears, and shows no garbage.
+    std::mt19937 random(9);
+    std::vector<wire::Cycle> cycles;
+    for (int i = 0; i < 8; ++i)
+        cycles.push_back(lumoraLikeCycle(random, "after reset " + std::to_string(i)));
+    auto bytes = bytesOf(cycles);
+    bytes.erase(bytes.begin(), bytes.begin() + 30);  // missed while it started
+    board.sendAtLineRate(bytes);
+    std::vector<std::string> texts;
+    while (auto update = board.nextUpdate(1s))
+        texts.push_back(update->line1);
+    ASSERT_FALSE(texts.empty());
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(texts[i], textOf(cycles[cycles.size() - texts.size() + i]));
+    EXPECT_GE(texts.size(), cycles.size() - 3);
+#endif
+}
+
 TEST(Firmware, ALostByteCostsAtMostTwoCycles)
 {
 #ifdef LUMORA_FIRMWARE_COUNTS_ONLY

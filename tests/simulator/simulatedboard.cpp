@@ -114,6 +114,20 @@ std::optional<ShownUpdate> SimulatedBoard::nextUpdate(std::chrono::milliseconds 
     return std::nullopt;
 }
 
+bool SimulatedBoard::waitForReset(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto line = m_process.readLine(left);
+        if (!line)
+            return false;
+        if (line->rfind("R ", 0) == 0)
+            return true;
+    }
+    return false;
+}
+
 std::vector<std::string> SimulatedBoard::finish()
 {
     m_process.signal(SIGTERM);

@@ -42,6 +42,9 @@ public:
     void sendAtLineRate(const std::vector<std::uint8_t>& bytes);
     // The next update, waiting up to `timeout` (wall time).
     std::optional<ShownUpdate> nextUpdate(std::chrono::milliseconds timeout);
+    // Waits for the report of a reset by a port open ("R" line), skipping
+    // updates.
+    bool waitForReset(std::chrono::milliseconds timeout);
     // Stops the simulation; the summary's "name: value" lines.
     std::vector<std::string> finish();
 
