@@ -135,7 +135,11 @@ void SimulatedDisplay::send(std::span<const std::uint8_t> bytes)
 
 void SimulatedDisplay::resetBoard(std::uint64_t bootloaderCycles)
 {
+    // The pins let go during the reset: the strobe's fall is no update.
+    m_resetting = true;
     avr_reset(m_avr);
+    m_resetting = false;
+    m_strobe = false;
     m_avr->frequency = kClockHz;
     m_bootloaderUntil = m_avr->cycle + bootloaderCycles;
     m_rxPending = false;
@@ -269,6 +273,8 @@ void SimulatedDisplay::onPin(avr_irq_t*, std::uint32_t value, void* param)
     case PinWire::LcdD6: avr_raise_irq(lcd->irq + IRQ_HD44780_D6, value); break;
     case PinWire::LcdD7: avr_raise_irq(lcd->irq + IRQ_HD44780_D7, value); break;
     case PinWire::Strobe:
+        if (self->m_resetting)
+            break;
         if (high && !self->m_strobe) {
             self->m_strobeRoseAfter = self->m_lastReception;
         } else if (!high && self->m_strobe) {

@@ -140,6 +140,7 @@ private:
     void* m_wiring = nullptr;  // the pins' callback contexts
     void* m_uart = nullptr;    // simavr's USART0
     std::uint64_t m_bootloaderUntil = 0;  // cycle
+    bool m_resetting = false;
     std::uint64_t m_bytesToBootloader = 0;
 };
 

@@ -57,7 +57,7 @@ TEST(Firmware, ShowsPowerUpThenEachCycleThenTheBlanking)
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         std::this_thread::sleep_for(300ms);
-        board.sendAtLineRate(step.bytes);
+        board.send(step.bytes);
         const auto update = board.nextUpdate(5s);
         ASSERT_TRUE(update);
         EXPECT_EQ(update->lamps, step.lamps);
@@ -80,7 +80,7 @@ TEST(Firmware, UnbrokenStreamAtLineRateForTenSecondsLosesNothing)
     SimulatedBoard board;
     ASSERT_TRUE(board.nextUpdate(5s));  // power-up
     // The reports are read while the stream goes out, or their pipe fills.
-    std::thread sender([&] { board.sendAtLineRate(bytesOf(cycles)); });
+    std::thread sender([&] { board.send(bytesOf(cycles)); });
     std::vector<ShownUpdate> shown;
     while (shown.size() < cycles.size()) {
         auto update = board.nextUpdate(3s);
@@ -89,14 +89,17 @@ TEST(Firmware, UnbrokenStreamAtLineRateForTenSecondsLosesNothing)
         shown.push_back(*update);
     }
     sender.join();
-    ASSERT_EQ(shown.size(), cycles.size());
-    for (std::size_t i = 0; i < cycles.size(); ++i) {
+    for (std::size_t i = 0; i < std::min(shown.size(), cycles.size()); ++i) {
         ASSERT_EQ(shown[i].line1, textOf(cycles[i])) << "update " << i;
         ASSERT_EQ(shown[i].lamps, hexOfLamps(cycles[i])) << "update " << i;
     }
+    ASSERT_EQ(shown.size(), cycles.size());
     EXPECT_EQ(shown.back().line2.substr(6), " rs 0  lost 0 ");
     const auto summary = board.finish();
-    EXPECT_NE(std::find(summary.begin(), summary.end(), "late receptions: 0"), summary.end());
+    std::string report;
+    for (const std::string& line : summary)
+        report += line + "\n";
+    EXPECT_NE(std::find(summary.begin(), summary.end(), "late receptions: 0"), summary.end()) << report;
 }
 
 TEST(Firmware, APortOpenResetsToThePowerUpScreenThenTheStreamShows)
@@ -118,7 +121,7 @@ TEST(Firmware, APortOpenResetsToThePowerUpScreenThenTheStreamShows)
         cycles.push_back(lumoraLikeCycle(random, "after reset " + std::to_string(i)));
     auto bytes = bytesOf(cycles);
     bytes.erase(bytes.begin(), bytes.begin() + 30);  // missed while it started
-    board.sendAtLineRate(bytes);
+    board.send(bytes);
     std::vector<std::string> texts;
     while (auto update = board.nextUpdate(1s))
         texts.push_back(update->line1);
@@ -148,7 +151,7 @@ TEST(Firmware, ALostByteCostsAtMostTwoCycles)
 
         SimulatedBoard board;
         ASSERT_TRUE(board.nextUpdate(5s));  // power-up
-        board.sendAtLineRate(bytes);
+        board.send(bytes);
         std::set<int> shownCycles;
         while (auto update = board.nextUpdate(1s)) {
             const auto match = std::find_if(cycles.begin(), cycles.end(), [&](const wire::Cycle& c) {

@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <stdexcept>
-#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -82,21 +81,14 @@ SimulatedBoard::~SimulatedBoard()
         ::close(m_port);
 }
 
-void SimulatedBoard::sendAtLineRate(const std::vector<std::uint8_t>& bytes)
+void SimulatedBoard::send(const std::vector<std::uint8_t>& bytes)
 {
-    constexpr double kBytesPerSecond = wire::kLineBytesPerSecond;
-    const auto start = std::chrono::steady_clock::now();
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const auto due = std::min(bytes.size(), static_cast<std::size_t>(elapsed * kBytesPerSecond) + 1);
-        while (sent < due) {
-            const ssize_t n = ::write(m_port, bytes.data() + sent, due - sent);
-            if (n <= 0)
-                throw std::runtime_error("write to the simulated display failed");
-            sent += static_cast<std::size_t>(n);
-        }
-        std::this_thread::sleep_for(2ms);
+        const ssize_t n = ::write(m_port, bytes.data() + sent, bytes.size() - sent);
+        if (n <= 0)
+            throw std::runtime_error("write to the simulated display failed");
+        sent += static_cast<std::size_t>(n);
     }
 }
 

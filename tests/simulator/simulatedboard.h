@@ -37,9 +37,13 @@ public:
     explicit SimulatedBoard(const std::vector<std::string>& extraArguments = {});
     ~SimulatedBoard();
 
-    // Writes at the line's rate, 5760 bytes per second, in 2 ms slices;
-    // returns when the last byte is written.
-    void sendAtLineRate(const std::vector<std::uint8_t>& bytes);
+    // Writes all of `bytes` to the port, blocking while the pty is full.
+    // lumora-sim takes them only as fast as the simulated line carries them
+    // (5760 bytes per second of simulated time), so this is an unbroken
+    // stream at the line's full rate, whatever the machine's load: a writer
+    // that paced itself by the wall clock would leave gaps in the line
+    // whenever the busy machine held it back.
+    void send(const std::vector<std::uint8_t>& bytes);
     // The next update, waiting up to `timeout` (wall time).
     std::optional<ShownUpdate> nextUpdate(std::chrono::milliseconds timeout);
     // Waits for the report of a reset by a port open ("R" line), skipping
