@@ -10,14 +10,19 @@
 // until a cycle has been seen). Pauses are measured in whole milliseconds,
 // from the main loop, so a pause reads at most one pass of the loop long
 // or short.
+//
+// The floor is high on purpose: a sender on a busy computer stalls now and
+// then for tens of milliseconds in the middle of a cycle, and a stall taken
+// for a silence would cut that cycle in two. A silence that is missed costs
+// nothing the decoder cannot recover.
 #pragma once
 
 #include <stdint.h>
 
 class SilenceWatch {
 public:
-    static constexpr uint16_t kInitialMs = 50;
-    static constexpr uint16_t kFloorMs = 10;
+    static constexpr uint16_t kInitialMs = 100;
+    static constexpr uint16_t kFloorMs = 50;
     static constexpr uint16_t kCeilingMs = 500;
     static constexpr uint8_t kFactor = 6;
     static constexpr uint8_t kLearningCycles = 8;
