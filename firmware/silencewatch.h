@@ -12,17 +12,19 @@
 // or short.
 //
 // The floor is high on purpose: a sender on a busy computer stalls now and
-// then for tens of milliseconds in the middle of a cycle, and a stall taken
-// for a silence would cut that cycle in two. A silence that is missed costs
-// nothing the decoder cannot recover.
+// then for tens of milliseconds in the middle of a cycle (most of all in
+// its first cycles, while its window comes up), and a stall taken for a
+// silence would cut that cycle in two. A silence that is missed costs
+// nothing the decoder cannot recover; the silences that matter, between
+// runs and after a reset, last seconds.
 #pragma once
 
 #include <stdint.h>
 
 class SilenceWatch {
 public:
-    static constexpr uint16_t kInitialMs = 100;
-    static constexpr uint16_t kFloorMs = 50;
+    static constexpr uint16_t kInitialMs = 500;
+    static constexpr uint16_t kFloorMs = 100;
     static constexpr uint16_t kCeilingMs = 500;
     static constexpr uint8_t kFactor = 6;
     static constexpr uint8_t kLearningCycles = 8;
