@@ -46,7 +46,8 @@ of the simulated USART.
 
 The summary: bytes fed, late receptions (bytes a real chip would have lost
 because the firmware served its receive interrupt more than two byte times
-late), updates, simulated and wall time, the largest lag behind real time,
+late), updates, LCD writes while busy (sooner after the last than the LCD's
+execution time), simulated and wall time, the largest lag behind real time,
 the share of CPU cycles the firmware was awake, and the time from the last
 received byte of a cycle to lamps and LCD showing it.
 )";
@@ -158,6 +159,7 @@ void printSummary(lumora::sim::Simulation& simulation)
     std::fprintf(g_reports, "bytes taken by the bootloader: %llu\n",
                  static_cast<unsigned long long>(simulation.display().bytesToBootloader()));
     std::fprintf(g_reports, "updates: %llu\n", static_cast<unsigned long long>(counts.updates));
+    std::fprintf(g_reports, "LCD writes while busy: %llu\n", static_cast<unsigned long long>(counts.lcdWritesWhileBusy));
     std::fprintf(g_reports, "simulated: %.3f s in %.3f s wall (%.2fx real time)\n", simulated, wall,
                 wall > 0 ? simulated / wall : 0.0);
     std::fprintf(g_reports, "largest lag behind real time: %.1f ms\n", static_cast<double>(simulation.maxLag().count()) / 1e3);

@@ -267,7 +267,16 @@ void SimulatedDisplay::onPin(avr_irq_t*, std::uint32_t value, void* param)
     case PinWire::LampClk: self->m_chain.setClk(high); break;
     case PinWire::LampLoad: self->m_chain.setLoad(high); break;
     case PinWire::LcdRs: avr_raise_irq(lcd->irq + IRQ_HD44780_RS, value); break;
-    case PinWire::LcdE: avr_raise_irq(lcd->irq + IRQ_HD44780_E, value); break;
+    case PinWire::LcdE:
+        // An instruction whose first nibble comes while the last still
+        // executes would be missed by a real LCD. simavr's part takes a
+        // nibble on E's rising edge, so that is where to look.
+        if (high && !self->m_lcdE && hd44780_get_flag(lcd, HD44780_FLAG_BUSY) &&
+            !hd44780_get_flag(lcd, HD44780_FLAG_LOWNIBBLE))
+            ++self->m_counts.lcdWritesWhileBusy;
+        self->m_lcdE = high;
+        avr_raise_irq(lcd->irq + IRQ_HD44780_E, value);
+        break;
     case PinWire::LcdD4: avr_raise_irq(lcd->irq + IRQ_HD44780_D4, value); break;
     case PinWire::LcdD5: avr_raise_irq(lcd->irq + IRQ_HD44780_D5, value); break;
     case PinWire::LcdD6: avr_raise_irq(lcd->irq + IRQ_HD44780_D6, value); break;

@@ -75,6 +75,7 @@ struct SimulationCounts {
     std::uint64_t receptions = 0;        // RX interrupts the firmware served
     std::uint64_t lateReceptions = 0;    // of those, later than kOverrunBudgetCycles
     std::uint64_t updates = 0;
+    std::uint64_t lcdWritesWhileBusy = 0;  // too soon after the last: the datasheet's wait broken
     std::uint64_t sleptCycles = 0;       // CPU cycles spent asleep
     std::uint64_t latencyCyclesTotal = 0;
     std::uint64_t latencyCyclesMax = 0;
@@ -136,6 +137,7 @@ private:
     std::uint64_t m_lastReception = 0;
     std::uint64_t m_strobeRoseAfter = 0;  // m_lastReception when the strobe rose
     bool m_strobe = false;
+    bool m_lcdE = false;
     SimulationCounts m_counts;
     void* m_wiring = nullptr;  // the pins' callback contexts
     void* m_uart = nullptr;    // simavr's USART0

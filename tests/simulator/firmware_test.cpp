@@ -100,6 +100,7 @@ TEST(Firmware, UnbrokenStreamAtLineRateForTenSecondsLosesNothing)
     for (const std::string& line : summary)
         report += line + "\n";
     EXPECT_NE(std::find(summary.begin(), summary.end(), "late receptions: 0"), summary.end()) << report;
+    EXPECT_NE(std::find(summary.begin(), summary.end(), "LCD writes while busy: 0"), summary.end()) << report;
 }
 
 TEST(Firmware, APortOpenResetsToThePowerUpScreenThenTheStreamShows)
