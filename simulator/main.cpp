@@ -242,9 +242,16 @@ int main(int argc, char** argv)
     };
     const auto limit = std::chrono::microseconds(static_cast<std::int64_t>(options.seconds * 1e6));
 
+    // SIGINT and SIGTERM end the run, then the summary is printed. A signal
+    // ignored by whoever started us stays ignored: scripts/run starts us so
+    // that a Ctrl-C reaches Lumora alone, which still has to blank us.
     g_simulation = &simulation;
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
+    for (int number : {SIGINT, SIGTERM}) {
+        struct sigaction previous {};
+        ::sigaction(number, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN)
+            std::signal(number, requestStop);
+    }
 
     if (options.headless) {
         error = simulation.run(limit);
