@@ -12,16 +12,18 @@
 //   no byte for a second after a cycle: the last cycle stays, line 2
 //              "silent"
 // Line 2 always ends with two counters, each shown up to 99: "rs", the
-// times the decoder dropped bytes to get back in step with the cycles, and
-// "lost", the bytes the board lost or received damaged. A cycle that does
-// not decode is never shown: the lamps keep the last good one.
+// times the reader had to get back in step with the cycles since it first
+// found them (after a lost, added or damaged byte, or a pause in mid-cycle),
+// and "lost", the bytes the board lost or received damaged. A cycle that
+// does not read as one (cyclereader.h) is never shown: the lamps keep the
+// last good one.
 //
 // Everything but reception runs in this loop; it sleeps (idle mode) when
 // there is nothing to do and wakes on a received byte, the 1 ms tick or
 // the LCD's next write.
 #include "board.h"
+#include "cyclereader.h"
 #include "lampchain.h"
-#include "linkdecoder.h"
 #include "serialinput.h"
 #include "silencewatch.h"
 #include "textlcd.h"
@@ -147,16 +149,50 @@ int main()
     sei();
     textlcd::begin();
 
-    link::LinkDecoder decoder;
+    lumora::wire::CycleReader reader;
     SilenceWatch silence;
     LinkState state = LinkState::Waiting;
     uint16_t cyclesThisPeriod = 0;
     uint16_t cyclesPerSecond = 0;
     bool heardThisPeriod = false;
+    // Getting in step with a stream that was already running (the board
+    // just started) is no loss of step: counted from the first cycle on.
+    bool inStepOnce = false;
+    uint32_t stepLossesBefore = 0;
+    auto stepLosses = [&]() -> uint16_t {
+        const uint32_t all = reader.counts().realignments + reader.counts().resyncs;
+        const uint32_t since = inStepOnce ? all - stepLossesBefore : 0;
+        return since > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(since);
+    };
     char line[textlcd::kColumns];
     auto refreshStatus = [&] {
-        statusLine(line, state, cyclesPerSecond, decoder.realignments(), lostOnTheLine());
+        statusLine(line, state, cyclesPerSecond, stepLosses(), lostOnTheLine());
         textlcd::setLine(1, line);
+    };
+    // Shows what the reader completed, if anything.
+    auto show = [&](lumora::wire::CycleReader::Completed completed) {
+        if (completed == lumora::wire::CycleReader::Completed::Nothing)
+            return;
+        const bool ordinary = completed == lumora::wire::CycleReader::Completed::Cycle;
+        if (!inStepOnce) {
+            inStepOnce = true;
+            stepLossesBefore = reader.counts().realignments + reader.counts().resyncs;
+        }
+        silence.cycleEnded(ordinary);
+        strobe(true);
+        const uint8_t* cycle = reader.cycle();
+        lampchain::show(cycle);
+        textlcd::setLine(0, reinterpret_cast<const char*>(cycle + lumora::wire::kLampBytes));
+        if (ordinary) {
+            ++cyclesThisPeriod;
+            if (state != LinkState::Live) {
+                state = LinkState::Live;
+                cyclesPerSecond = cyclesThisPeriod;
+            }
+        } else {
+            state = LinkState::Blanked;
+        }
+        refreshStatus();
     };
     textlcd::setLine(0, kGreeting);
     refreshStatus();
@@ -166,31 +202,14 @@ int main()
 
     for (;;) {
         const uint16_t now = milliseconds();
-        silence.tick(now);
+        if (silence.tick(now))
+            show(reader.silence());
         uint8_t byte;
         while (serialinput::take(byte)) {
             heardThisPeriod = true;
             if (silence.byteAt(now))
-                decoder.silence();
-            const link::LinkDecoder::Event event = decoder.feed(byte);
-            if (event == link::LinkDecoder::kNothing)
-                continue;
-            const bool ordinary = event == link::LinkDecoder::kCycle;
-            silence.cycleEnded(ordinary);
-            strobe(true);
-            const uint8_t* cycle = decoder.cycle();
-            lampchain::show(cycle);
-            textlcd::setLine(0, reinterpret_cast<const char*>(cycle + link::kLampBytes));
-            if (ordinary) {
-                ++cyclesThisPeriod;
-                if (state != LinkState::Live) {
-                    state = LinkState::Live;
-                    cyclesPerSecond = cyclesThisPeriod;
-                }
-            } else {
-                state = LinkState::Blanked;
-            }
-            refreshStatus();
+                show(reader.silence());
+            show(reader.feed(byte));
         }
 
         if (static_cast<uint16_t>(now - periodStart) >= kStatusPeriodMs) {

@@ -29,15 +29,20 @@ public:
     static constexpr uint8_t kFactor = 6;
     static constexpr uint8_t kLearningCycles = 8;
 
-    // Called on every pass of the main loop, so that a silence longer than
-    // the millisecond clock's wrap (65 s) is still seen.
-    void tick(uint16_t nowMs)
+    // Called on every pass of the main loop (at least every millisecond):
+    // true once, at the moment a silence begins, so that the decoder hears
+    // of it while the line is still quiet (and a silence longer than the
+    // millisecond clock's wrap, 65 s, is still seen).
+    bool tick(uint16_t nowMs)
     {
-        if (m_heard && static_cast<uint16_t>(nowMs - m_lastMs) > m_thresholdMs)
-            m_silent = true;
+        if (m_silent || !m_heard || static_cast<uint16_t>(nowMs - m_lastMs) <= m_thresholdMs)
+            return false;
+        m_silent = true;
+        return true;
     }
 
-    // A byte taken at nowMs: true if a silence came before it.
+    // A byte taken at nowMs: true if a silence came before it (told by
+    // tick() already, or found only now because the loop was busy).
     bool byteAt(uint16_t nowMs)
     {
         tick(nowMs);

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
+#include <iterator>
 #include <thread>
 
 namespace {
@@ -113,7 +113,6 @@ TEST(Firmware, APortOpenResetsToThePowerUpScreenThenTheStreamShows)
     ASSERT_TRUE(powerUp);
     EXPECT_EQ(powerUp->lamps, kDarkLamps);
     EXPECT_EQ(powerUp->line1, "   Lumora display   ");
-#ifndef LUMORA_FIRMWARE_COUNTS_ONLY
     // A stream that began before the firmware listened: it locks on within
     // two cycles of the first whole one it hears, and shows no garbage.
     std::mt19937 random(9);
@@ -130,15 +129,14 @@ TEST(Firmware, APortOpenResetsToThePowerUpScreenThenTheStreamShows)
     for (std::size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(texts[i], textOf(cycles[cycles.size() - texts.size() + i]));
     EXPECT_GE(texts.size(), cycles.size() - 3);
-#endif
 }
 
 TEST(Firmware, ALostByteCostsAtMostTwoCycles)
 {
-#ifdef LUMORA_FIRMWARE_COUNTS_ONLY
-    GTEST_SKIP() << "the firmware's decoder only counts; it recovers from a lost byte at the next silence";
-#endif
-    // Twelve cycles without a pause; one byte of cycle 4 never arrives.
+    // Twelve cycles without a pause; one byte of cycle 4 never arrives. At
+    // most two cycles may go unseen or, where the loss left a cycle that
+    // still reads as one, be shown as they arrived; every other cycle shows
+    // exactly, in order.
     constexpr int kCycles = 12;
     constexpr int kDamaged = 4;
     for (int lostByte : {0, 1, 37, 63, 64, 70, 83}) {
@@ -153,19 +151,25 @@ TEST(Firmware, ALostByteCostsAtMostTwoCycles)
         SimulatedBoard board;
         ASSERT_TRUE(board.nextUpdate(5s));  // power-up
         board.send(bytes);
-        std::set<int> shownCycles;
-        while (auto update = board.nextUpdate(1s)) {
+        std::vector<int> shown;  // index of the cycle shown, -1: none sent
+        while (auto update = board.nextUpdate(700ms)) {
             const auto match = std::find_if(cycles.begin(), cycles.end(), [&](const wire::Cycle& c) {
                 return textOf(c) == update->line1 && hexOfLamps(c) == update->lamps;
             });
-            ASSERT_NE(match, cycles.end()) << "shown, but never sent: |" << update->line1 << "|";
-            shownCycles.insert(static_cast<int>(match - cycles.begin()));
+            shown.push_back(match == cycles.end() ? -1 : static_cast<int>(match - cycles.begin()));
         }
+        std::vector<int> expected;
         for (int i = 0; i < kCycles; ++i) {
-            if (i < kDamaged || i >= kDamaged + 2) {
-                EXPECT_TRUE(shownCycles.count(i)) << "cycle " << i << " not shown";
-            }
+            if (i < kDamaged || i >= kDamaged + 2)
+                expected.push_back(i);
         }
+        std::vector<int> exact;
+        std::copy_if(shown.begin(), shown.end(), std::back_inserter(exact), [](int i) { return i >= 0; });
+        std::vector<int> exactOutsideTheCost;
+        std::copy_if(exact.begin(), exact.end(), std::back_inserter(exactOutsideTheCost),
+                     [](int i) { return i < kDamaged || i >= kDamaged + 2; });
+        EXPECT_EQ(exactOutsideTheCost, expected);
+        EXPECT_LE(shown.size() - exactOutsideTheCost.size(), 2u) << "more than two cycles shown wrong or extra";
     }
 }
 
