@@ -149,7 +149,7 @@ int main()
     sei();
     textlcd::begin();
 
-    lumora::wire::CycleReader reader;
+    static lumora::wire::CycleReader reader;  // static: counted in .bss, not hidden on the stack
     SilenceWatch silence;
     LinkState state = LinkState::Waiting;
     uint16_t cyclesThisPeriod = 0;
