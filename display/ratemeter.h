@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 
 namespace lumora::display {
 
@@ -24,8 +25,9 @@ public:
     double perSecond(Nanoseconds now) const;
 
 private:
+    static constexpr std::int64_t kUnused = std::numeric_limits<std::int64_t>::min();
     struct Bucket {
-        std::int64_t index = -1;  // when / kBucket; -1: unused
+        std::int64_t index = kUnused;  // floor(when / kBucket)
         std::uint64_t amount = 0;
     };
     std::array<Bucket, kBuckets> m_buckets{};

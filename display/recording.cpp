@@ -28,11 +28,15 @@ std::string parseLine(const std::string& line, RecordedChunk& chunk)
     const auto [end, ec] = std::from_chars(line.data(), line.data() + space, micros);
     if (ec != std::errc{} || end != line.data() + space || micros < 0)
         return "bad time '" + line.substr(0, space) + "'";
+    if (micros > kMaxRecordedOffset.count())
+        return "time '" + line.substr(0, space) + "' is more than a year";
     std::string hex = line.substr(space + 1);
     while (!hex.empty() && (hex.back() == '\r' || hex.back() == ' '))
         hex.pop_back();
     if (hex.empty() || hex.size() % 2 != 0)
         return "expected an even, non-zero number of hex digits";
+    if (hex.size() / 2 > kMaxRecordedChunkBytes)
+        return "more than " + std::to_string(kMaxRecordedChunkBytes) + " bytes";
     chunk.offset = std::chrono::microseconds(micros);
     chunk.bytes.clear();
     chunk.bytes.reserve(hex.size() / 2);
@@ -70,25 +74,83 @@ std::string recordingLine(const RecordedChunk& chunk)
     return std::to_string(chunk.offset.count()) + ' ' + hexBytes(chunk.bytes) + '\n';
 }
 
-std::optional<std::vector<RecordedChunk>> parseRecording(std::istream& in, std::string& error)
+RecordingReader::RecordingReader(std::istream& in)
+    : m_in(in)
 {
-    std::vector<RecordedChunk> chunks;
-    std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        if (line.empty() || line == "\r" || line.front() == '#')
+}
+
+bool RecordingReader::readLine(std::string& line, bool& tooLong)
+{
+    // The time, a space, two hex digits per byte and a carriage return.
+    constexpr std::size_t kLongestLine = 20 + 1 + 2 * kMaxRecordedChunkBytes + 1;
+    line.clear();
+    tooLong = false;
+    std::streambuf* buffer = m_in.rdbuf();
+    if (!buffer)
+        return false;
+    for (;;) {
+        const auto c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof())
+            return !line.empty();
+        if (c == '\n')
+            return true;
+        if (line.size() == kLongestLine) {
+            tooLong = true;
+            return false;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+bool RecordingReader::readHeader(std::string& error)
+{
+    m_number = 1;
+    bool tooLong = false;
+    const bool read = readLine(m_line, tooLong);
+    if (!m_line.empty() && m_line.back() == '\r')
+        m_line.pop_back();
+    if (!read || m_line + '\n' != recordingHeader()) {
+        error = "line 1: not a lumora-display recording (it must start with '" +
+                recordingHeader().substr(0, recordingHeader().size() - 1) + "')";
+        return false;
+    }
+    return true;
+}
+
+std::optional<RecordedChunk> RecordingReader::next(std::string& error)
+{
+    bool tooLong = false;
+    while (readLine(m_line, tooLong)) {
+        ++m_number;
+        if (m_line.empty() || m_line == "\r" || m_line.front() == '#')
             continue;
         RecordedChunk chunk;
-        std::string problem = parseLine(line, chunk);
-        if (problem.empty() && !chunks.empty() && chunk.offset < chunks.back().offset)
+        std::string problem = parseLine(m_line, chunk);
+        if (problem.empty() && chunk.offset < m_previous)
             problem = "time goes backwards";
         if (!problem.empty()) {
-            error = "line " + std::to_string(number) + ": " + problem;
+            error = "line " + std::to_string(m_number) + ": " + problem;
             return std::nullopt;
         }
-        chunks.push_back(std::move(chunk));
+        m_previous = chunk.offset;
+        return chunk;
     }
+    if (tooLong)
+        error = "line " + std::to_string(m_number + 1) + ": longer than " +
+                std::to_string(kMaxRecordedChunkBytes) + " bytes";
+    return std::nullopt;
+}
+
+std::optional<std::vector<RecordedChunk>> parseRecording(std::istream& in, std::string& error)
+{
+    RecordingReader reader(in);
+    if (!reader.readHeader(error))
+        return std::nullopt;
+    std::vector<RecordedChunk> chunks;
+    while (auto chunk = reader.next(error))
+        chunks.push_back(std::move(*chunk));
+    if (!error.empty())
+        return std::nullopt;
     return chunks;
 }
 

@@ -35,19 +35,31 @@ TEST(Recording, EveryByteValueAndTimeSurvivesAWriteAndRead)
 
 TEST(Recording, MalformedLinesAreRejectedWithTheirLineNumber)
 {
+    const std::string header = recordingHeader();
     struct Case {
-        const char* text;
+        std::string text;
         const char* error;  // empty: accepted
     };
     const Case cases[] = {
-        {"# comment\n\n10 00ff\r\n20 0A0b\n", ""},
-        {"10 00ff\n5 01\n", "line 2: time goes backwards"},
-        {"10\n", "line 1: expected '<microseconds> <hex bytes>'"},
-        {"x1 00\n", "line 1: bad time 'x1'"},
-        {"-1 00\n", "line 1: bad time '-1'"},
-        {"1 0\n", "line 1: expected an even, non-zero number of hex digits"},
-        {"1 \n", "line 1: expected an even, non-zero number of hex digits"},
-        {"# a\n1 zz\n", "line 2: bad hex digit"},
+        {header + "# comment\n\n10 00ff\r\n20 0A0b\n", ""},
+        {"# lumora-display recording 1\r\n10 00\n", ""},
+        {header + "10 00ff\n5 01\n", "line 3: time goes backwards"},
+        {header + "10\n", "line 2: expected '<microseconds> <hex bytes>'"},
+        {header + "x1 00\n", "line 2: bad time 'x1'"},
+        {header + "-1 00\n", "line 2: bad time '-1'"},
+        {header + "1 0\n", "line 2: expected an even, non-zero number of hex digits"},
+        {header + "1 \n", "line 2: expected an even, non-zero number of hex digits"},
+        {header + "# a\n1 zz\n", "line 3: bad hex digit"},
+        // Times up to a year; 16 to 19 digits would overflow as nanoseconds.
+        {header + "31536000000000 00\n", ""},
+        {header + "31536000000001 00\n", "line 2: time '31536000000001' is more than a year"},
+        {header + "999999999999999999 00\n", "line 2: time '999999999999999999' is more than a year"},
+        {header + "99999999999999999999 00\n", "line 2: bad time '99999999999999999999'"},
+        // Only this format's own header opens a recording.
+        {"10 00ff\n", "line 1: not a lumora-display recording (it must start with '# lumora-display recording 1')"},
+        {"", "line 1: not a lumora-display recording (it must start with '# lumora-display recording 1')"},
+        {"# lumora-display recording 2\n10 00\n",
+         "line 1: not a lumora-display recording (it must start with '# lumora-display recording 1')"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -103,6 +115,16 @@ TEST(RateMeter, AveragesTheLastTwoSecondsAndFallsToZeroWhenQuiet)
     EXPECT_NEAR(meter.perSecond(start + 3s), 300.0, 20.0);
     EXPECT_NEAR(meter.perSecond(start + 4s), 150.0, 20.0);
     EXPECT_EQ(meter.perSecond(start + 10s), 0.0);
+}
+
+// Times before the clock's zero land in buckets of their own too.
+TEST(RateMeter, CountsTimesBeforeZero)
+{
+    RateMeter meter;
+    for (auto when = std::chrono::nanoseconds(-3s); when < 0s; when += 10ms)
+        meter.add(when, 1);
+    EXPECT_NEAR(meter.perSecond(-1ms), 100.0, 5.0);
+    EXPECT_NEAR(meter.perSecond(1s), 50.0, 5.0);
 }
 
 }  // namespace
