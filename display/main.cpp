@@ -4,7 +4,6 @@
 #include "displaywindow.h"
 #include "options.h"
 #include "ptysource.h"
-#include "recording.h"
 #include "replaysource.h"
 #include "serialsource.h"
 #include "session.h"
@@ -17,7 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 namespace {
@@ -32,19 +30,8 @@ int fail(const std::string& message)
 
 std::unique_ptr<ByteSource> openSource(const Options& options, std::string& error)
 {
-    if (!options.replay.empty()) {
-        std::ifstream in(options.replay);
-        if (!in) {
-            error = "cannot read " + options.replay;
-            return nullptr;
-        }
-        auto chunks = parseRecording(in, error);
-        if (!chunks) {
-            error = options.replay + ": " + error;
-            return nullptr;
-        }
-        return std::make_unique<ReplaySource>(options.replay, std::move(*chunks), options.fast);
-    }
+    if (!options.replay.empty())
+        return ReplaySource::open(options.replay, options.fast, error);
     if (!options.port.empty())
         return std::make_unique<SerialSource>(QString::fromStdString(options.port));
     auto pty = PtySource::create(options.link, error);

@@ -5,9 +5,23 @@
 
 namespace lumora::display {
 
-ReplaySource::ReplaySource(std::string path, std::vector<RecordedChunk> chunks, bool fast)
-    : m_path(std::move(path)), m_chunks(std::move(chunks)), m_fast(fast)
+ReplaySource::ReplaySource(std::string path, bool fast)
+    : m_path(std::move(path)), m_file(m_path), m_fast(fast)
 {
+}
+
+std::unique_ptr<ReplaySource> ReplaySource::open(const std::string& path, bool fast, std::string& error)
+{
+    std::unique_ptr<ReplaySource> source(new ReplaySource(path, fast));
+    if (!source->m_file) {
+        error = "cannot read " + path;
+        return nullptr;
+    }
+    if (!source->m_reader.readHeader(error)) {
+        error = path + ": " + error;
+        return nullptr;
+    }
+    return source;
 }
 
 ReplaySource::~ReplaySource()
@@ -38,17 +52,22 @@ void ReplaySource::play(ChunkQueue& queue)
 {
     const auto startedSteady = std::chrono::steady_clock::now();
     const Nanoseconds started = monotonicNow();
-    for (const RecordedChunk& recorded : m_chunks) {
+    for (;;) {
+        std::string error;
+        std::optional<RecordedChunk> recorded = m_reader.next(error);
+        if (!recorded) {
+            queue.finish(error.empty() ? error : m_path + ": " + error);
+            return;
+        }
         if (!m_fast) {
             std::unique_lock lock(m_mutex);
-            if (m_stopRequested.wait_until(lock, startedSteady + recorded.offset,
+            if (m_stopRequested.wait_until(lock, startedSteady + recorded->offset,
                                            [this] { return m_stop; }))
                 return;
         }
-        if (!queue.push({recorded.bytes, started + recorded.offset}))
+        if (!queue.push({std::move(recorded->bytes), started + recorded->offset}))
             return;
     }
-    queue.finish({});
 }
 
 }  // namespace lumora::display

@@ -172,6 +172,41 @@ TEST(LumoraDisplayProgram, IgnoredInterruptStaysIgnored)
     EXPECT_EQ(display.wait(10s), 0);
 }
 
+// A replay reads its file as it plays: what comes before a bad line is
+// shown, then the line is named and the program ends with status 1. A file
+// that is not a recording is refused before anything plays.
+TEST(LumoraDisplayProgram, ReplayPlaysUpToABadLineAndRefusesWhatIsNotARecording)
+{
+    TemporaryDirectory directory;
+    const auto bytes = wire::encode(sampleCycle(7));
+    const std::string cycle = recordingLine({0us, {bytes.begin(), bytes.end()}});
+    struct Case {
+        std::string text;
+        std::vector<std::string> expected;  // stdout and stderr; PATH stands for the file
+    };
+    const Case cases[] = {
+        {recordingHeader() + cycle + "2000 zz\n",
+         {cycleLine('C', 1, sampleCycle(7)), "lumora-display: PATH: line 3: bad hex digit", "cycles: 1",
+          "blankings: 0", "resyncs: 0", "bytes: 84"}},
+        {"0 00\n" + cycle,
+         {"lumora-display: PATH: line 1: not a lumora-display recording (it must start with '" +
+          recordingHeader().substr(0, recordingHeader().size() - 1) + "')"}},
+    };
+    for (const Case& c : cases) {
+        const std::string path = (directory / "replay.rec").string();
+        std::ofstream(path) << c.text;
+        std::vector<std::string> expected = c.expected;
+        for (std::string& line : expected)
+            if (const auto at = line.find("PATH"); at != std::string::npos)
+                line.replace(at, 4, path);
+        // Through a shell that joins standard error to standard output.
+        Subprocess replay("/bin/sh", {"-c", "exec \"$0\" \"$@\" 2>&1", kProgram, "--headless", "--print-cycles",
+                                      "--silence-ms", "500", "--fast", "--replay", path});
+        EXPECT_EQ(replay.readRest(10s), expected);
+        EXPECT_EQ(replay.wait(10s), 1);
+    }
+}
+
 // --port reads through QSerialPort; here the "serial port" is the slave of
 // a pseudo-terminal the test owns. Closing the master makes the device
 // vanish: the program notices, prints its summary and ends with status 1
