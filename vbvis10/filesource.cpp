@@ -7,57 +7,125 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace lumora::vbvis {
 
 namespace {
 constexpr std::size_t kBlockFrames = 2048;
-}
+} // namespace
 
-FileSource::FileSource(SampleRing &ring, std::string path) : PacedSource(ring), m_path(std::move(path)) {}
+// Bytes in memory read as a file through libsndfile's virtual I/O.
+struct MemoryFile {
+    std::span<const std::uint8_t> bytes;
+    sf_count_t position = 0;
 
-FileSource::~FileSource()
+    static MemoryFile &of(void *user) { return *static_cast<MemoryFile *>(user); }
+    static sf_count_t length(void *user) { return static_cast<sf_count_t>(of(user).bytes.size()); }
+    static sf_count_t seek(sf_count_t offset, int whence, void *user)
+    {
+        MemoryFile &m = of(user);
+        const sf_count_t size = static_cast<sf_count_t>(m.bytes.size());
+        const sf_count_t base = whence == SEEK_CUR ? m.position : whence == SEEK_END ? size : 0;
+        if (offset > size - base || offset < -base)
+            return -1;
+        m.position = base + offset;
+        return m.position;
+    }
+    static sf_count_t read(void *buffer, sf_count_t count, void *user)
+    {
+        MemoryFile &m = of(user);
+        const sf_count_t left = std::max<sf_count_t>(static_cast<sf_count_t>(m.bytes.size()) - m.position, 0);
+        const sf_count_t n = std::clamp<sf_count_t>(count, 0, left);
+        if (n > 0)
+            std::memcpy(buffer, m.bytes.data() + m.position, static_cast<std::size_t>(n));
+        m.position += n;
+        return n;
+    }
+    static sf_count_t write(const void *, sf_count_t, void *) { return 0; }
+    static sf_count_t tell(void *user) { return of(user).position; }
+};
+
+LoopingSoundFile::~LoopingSoundFile()
 {
-    stopPacing();
     if (m_file)
         sf_close(m_file);
 }
 
-std::optional<std::string> FileSource::start()
+std::optional<std::string> LoopingSoundFile::open(const std::string &path)
 {
     SF_INFO info{};
-    m_file = sf_open(m_path.c_str(), SFM_READ, &info);
-    if (!m_file)
-        return "cannot play " + m_path + ": " + sf_strerror(nullptr);
-    if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return "cannot play " + path + ": " + sf_strerror(nullptr);
+    return prepare(file, info.samplerate, info.channels, info.frames, path);
+}
+
+std::optional<std::string> LoopingSoundFile::open(std::span<const std::uint8_t> bytes, const std::string &name)
+{
+    static SF_VIRTUAL_IO io{MemoryFile::length, MemoryFile::seek, MemoryFile::read, MemoryFile::write,
+                            MemoryFile::tell};
+    m_memory = std::make_unique<MemoryFile>(MemoryFile{bytes, 0});
+    SF_INFO info{};
+    SNDFILE *file = sf_open_virtual(&io, SFM_READ, &info, m_memory.get());
+    if (!file)
+        return "cannot play " + name + ": " + sf_strerror(nullptr);
+    return prepare(file, info.samplerate, info.channels, info.frames, name);
+}
+
+std::optional<std::string> LoopingSoundFile::prepare(SNDFILE *file, int sampleRate, int channels,
+                                                     std::int64_t frames, const std::string &name)
+{
+    m_file = file;
+    std::optional<std::string> problem;
+    if (frames <= 0 || channels <= 0 || sampleRate <= 0)
+        problem = "it holds no sound";
+    else if (sampleRate < kMinFileSampleRate || sampleRate > kMaxFileSampleRate)
+        problem = "its sample rate of " + std::to_string(sampleRate) + " Hz is outside " +
+                  std::to_string(kMinFileSampleRate) + " to " + std::to_string(kMaxFileSampleRate) + " Hz";
+    else if (channels > kMaxFileChannels)
+        problem = "its " + std::to_string(channels) + " channels are more than " +
+                  std::to_string(kMaxFileChannels);
+    if (!problem) {
+        m_channels = channels;
+        m_step = static_cast<double>(sampleRate) / kSampleRate;
+        m_block.resize(kBlockFrames * static_cast<std::size_t>(m_channels));
+        // Prime the interpolation with the first two frames.
+        nextFileFrame(m_previous[0], m_previous[1]);
+        nextFileFrame(m_current[0], m_current[1]);
+        if (m_finished)
+            problem = "its sound cannot be read";
+    }
+    if (problem) {
         sf_close(m_file);
         m_file = nullptr;
-        return "cannot play " + m_path + ": it holds no sound";
+        return "cannot play " + name + ": " + *problem;
     }
-    m_channels = info.channels;
-    m_step = static_cast<double>(info.samplerate) / kSampleRate;
-    m_block.resize(kBlockFrames * static_cast<std::size_t>(m_channels));
-    // Prime the interpolation with the first two frames.
-    nextFileFrame(m_previous[0], m_previous[1]);
-    nextFileFrame(m_current[0], m_current[1]);
-    startPacing();
     return std::nullopt;
 }
 
-bool FileSource::nextFileFrame(float &left, float &right)
+bool LoopingSoundFile::nextFileFrame(float &left, float &right)
 {
-    if (m_blockNext == m_blockFrames) {
-        sf_count_t got = sf_readf_float(m_file, m_block.data(), kBlockFrames);
-        if (got <= 0) {
-            sf_seek(m_file, 0, SEEK_SET);
-            got = sf_readf_float(m_file, m_block.data(), kBlockFrames);
+    if (m_blockNext == m_blockFrames && !m_finished) {
+        if (m_wholeFileInBlock) {
+            m_blockNext = 0;
+        } else {
+            sf_count_t got = sf_readf_float(m_file, m_block.data(), kBlockFrames);
+            if (got <= 0) {
+                // The end: from the start again. Nothing even there means the
+                // file was truncated or cannot be decoded; trying again on
+                // every frame would only spin.
+                got = sf_seek(m_file, 0, SEEK_SET) == 0 ? sf_readf_float(m_file, m_block.data(), kBlockFrames) : 0;
+                m_wholeFileInBlock = got > 0 && static_cast<std::size_t>(got) < kBlockFrames;
+                m_finished = got <= 0;
+            }
+            m_blockFrames = got > 0 ? static_cast<std::size_t>(got) : 0;
+            m_blockNext = 0;
         }
-        if (got <= 0) {
-            left = right = 0.0f;
-            return false;
-        }
-        m_blockFrames = static_cast<std::size_t>(got);
-        m_blockNext = 0;
+    }
+    if (m_finished) {
+        left = right = 0.0f;
+        return false;
     }
     const float *frame = m_block.data() + m_blockNext * static_cast<std::size_t>(m_channels);
     left = frame[0];
@@ -66,8 +134,12 @@ bool FileSource::nextFileFrame(float &left, float &right)
     return true;
 }
 
-void FileSource::render(std::span<int16_t> interleaved)
+void LoopingSoundFile::render(std::span<int16_t> interleaved)
 {
+    if (m_finished) {
+        std::fill(interleaved.begin(), interleaved.end(), int16_t{0});
+        return;
+    }
     auto toSample = [](double x) { return static_cast<int16_t>(std::lround(std::clamp(x, -1.0, 1.0) * 32767.0)); };
     for (std::size_t i = 0; i + 1 < interleaved.size(); i += 2) {
         while (m_position >= 1.0) {
@@ -79,6 +151,35 @@ void FileSource::render(std::span<int16_t> interleaved)
             interleaved[i + static_cast<std::size_t>(c)] =
                 toSample(m_previous[c] + (m_current[c] - m_previous[c]) * m_position);
         m_position += m_step;
+    }
+}
+
+FileSource::FileSource(SampleRing &ring, std::string path, std::ostream &log)
+    : PacedSource(ring), m_path(std::move(path)), m_log(log)
+{
+}
+
+FileSource::~FileSource()
+{
+    stopPacing();
+}
+
+std::optional<std::string> FileSource::start()
+{
+    if (auto error = m_sound.open(m_path))
+        return error;
+    startPacing();
+    return std::nullopt;
+}
+
+void FileSource::render(std::span<int16_t> interleaved)
+{
+    m_sound.render(interleaved);
+    if (m_sound.finished() && !m_reported) {
+        m_reported = true;
+        m_log << "libVbVis10: cannot read " << m_path << " any more, not even from its start: "
+              << "silence from now on\n"
+              << std::flush;
     }
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bridge.h"
+#include "filesource.h"
 #include "testsignals.h"
 
 #include <gtest/gtest.h>
@@ -151,6 +152,57 @@ TEST(FileSource, PlaysFilesOfAnyRateAndChannelCount)
     }
 }
 
+// Read system calls made by this process so far, all threads together.
+std::uint64_t readCalls()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "syscr:")
+            return value;
+    ADD_FAILURE() << "no read count in /proc/self/io";
+    return 0;
+}
+
+std::string fileText(const std::string &path)
+{
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A file that gives nothing even from its start is finished: one line, then
+// silence without touching the file again (retrying on every frame cost
+// about 90 000 system calls a second).
+TEST(FileSource, AFileTruncatedWhilePlayingGivesOneLineAndSilenceWithoutRetrying)
+{
+    ScratchDir dir;
+    const std::string path = dir / "tone.wav";
+    ASSERT_EQ(writeToneFile(path, 44100, 2, 1000.0, 0.5), "");
+    const std::string logPath = dir / "log";
+    std::ofstream log(logPath);
+    SampleRing ring;
+    std::array<int16_t, kVuLength> samples{};
+    const auto sound = [&] {
+        return ring.readNewest(0, samples) && std::any_of(samples.begin(), samples.end(), [](int16_t s) { return s != 0; });
+    };
+    {
+        FileSource source(ring, path, log);
+        ASSERT_EQ(source.start(), std::nullopt);
+        ASSERT_TRUE(waitUntil(sound));
+        std::filesystem::resize_file(path, 0);
+        EXPECT_TRUE(waitUntil([&] { return !fileText(logPath).empty(); })) << "no word of the lost file";
+        EXPECT_TRUE(waitUntil([&] { return !sound(); }));
+        const std::uint64_t before = readCalls();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_LT(readCalls() - before, 20u) << "read calls in 300 ms of silence";
+    }
+    const std::string text = fileText(logPath);
+    EXPECT_TRUE(text.starts_with("libVbVis10: ")) << text;
+    EXPECT_NE(text.find(path), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
 TEST(Bridge, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
 {
     ScratchDir dir;
@@ -161,12 +213,26 @@ TEST(Bridge, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
         SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
         sf_close(sf_open(emptyWav.c_str(), SFM_WRITE, &info));
     }
+    // Absurd sample rates (every output frame would read 45 000 file
+    // frames) and channel counts, a hundred frames each.
+    for (const auto &[name, rate, channels] : {std::tuple{"fast.wav", 2'000'000'000, 2},
+                                               std::tuple{"slow.wav", 1, 2}, std::tuple{"wide.wav", 44100, 65}}) {
+        SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+        SNDFILE *file = sf_open((dir / name).c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr) << name;
+        const std::vector<float> frames(static_cast<std::size_t>(100 * channels), 0.25f);
+        sf_writef_float(file, frames.data(), 100);
+        sf_close(file);
+    }
     struct Case {
         std::string choice;
         std::string mentions;
     };
-    const std::array<Case, 8> cases{{
+    const std::array<Case, 11> cases{{
         {"file:" + (dir / "missing.wav"), "missing.wav"},
+        {"file:" + (dir / "fast.wav"), "sample rate of 2000000000 Hz is outside 1000 to 768000 Hz"},
+        {"file:" + (dir / "slow.wav"), "sample rate of 1 Hz"},
+        {"file:" + (dir / "wide.wav"), "65 channels are more than 64"},
         {"file:" + text, "notes.txt"},
         {"file:" + emptyWav, "no sound"},
         {"fifo:" + (dir / "missing.fifo"), "missing.fifo"},
