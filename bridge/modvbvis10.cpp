@@ -105,6 +105,9 @@ std::int16_t spectrumBufferLength(std::int16_t n)
 
 std::vector<std::uint8_t> decodeSpectrumText(std::span<const char> text, std::int16_t n)
 {
+    if (n < 0 || text.size() < 2 * static_cast<std::size_t>(n))
+        throw Failure(FailureNumber::Internal, "a spectrum text of " + std::to_string(text.size()) +
+                                                  " characters cannot hold " + std::to_string(n) + " values");
     std::vector<std::uint8_t> values(static_cast<std::size_t>(n));
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = decodePair(text[2 * i], text[2 * i + 1]);

@@ -37,8 +37,8 @@ std::optional<std::vector<std::uint8_t>> GetSpectrum(std::int32_t channel);
 
 // The decoding step alone: n values from the first 2n characters of text,
 // each pair read as a hexadecimal number (blanks skipped, digits read up to
-// the first other character, no digit gives 0). text must hold at least 2n
-// characters.
+// the first other character, no digit gives 0). Throws Internal unless
+// 0 <= n and text holds at least 2n characters.
 std::vector<std::uint8_t> decodeSpectrumText(std::span<const char> text, std::int16_t n);
 
 // The buffer length for a count n in 16-bit arithmetic: 2n + 1. Throws

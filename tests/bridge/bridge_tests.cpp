@@ -135,6 +135,34 @@ TEST_F(BridgeTest, CountsOutsideTheSixteenBitBufferAreAnOverflow)
     }
 }
 
+// The decoder alone: it reads 2n characters, so a shorter text (or a
+// negative count) is refused instead of read past its end.
+TEST(SpectrumText, ACountTheTextCannotHoldIsRefused)
+{
+    struct Case {
+        std::string text;
+        std::int16_t n;
+        std::optional<std::vector<std::uint8_t>> expected;  // nothing: refused
+    };
+    const Case cases[] = {
+        {"0102", 2, std::vector<std::uint8_t>{1, 2}},
+        {"", 0, std::vector<std::uint8_t>{}},
+        {"010", 2, std::nullopt},
+        {"", 1, std::nullopt},
+        {"0102", -1, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("'" + c.text + "', n = " + std::to_string(c.n));
+        const std::vector<char> text(c.text.begin(), c.text.end());  // exactly its characters, no NUL
+        try {
+            EXPECT_EQ(bridge::decodeSpectrumText(text, c.n), c.expected);
+        } catch (const Failure& f) {
+            EXPECT_FALSE(c.expected) << f.what();
+            EXPECT_EQ(f.number(), static_cast<int>(lumora::FailureNumber::Internal));
+        }
+    }
+}
+
 // A fresh process with only the given folder on the library path: the
 // library is loaded once per process, so these run as death tests.
 void expectFailureInFreshProcess(const char* libraryDir, void (*call)(), int number, const char* text)
