@@ -28,6 +28,9 @@ std::int32_t vuWidth(std::int16_t vu, std::int32_t vuMaxWidth)
 
 std::array<std::int32_t, kBands> bandSums(std::span<const std::uint8_t> values)
 {
+    if (values.size() > kMaxBandValues)
+        throw Failure(FailureNumber::Overflow, std::to_string(values.size()) + " spectrum values (a 16-bit index counts " +
+                                                   std::to_string(kMaxBandValues) + ")");
     std::array<std::int32_t, kBands> sums{};
     const double n = static_cast<double>(values.size());
     // The index is a 16-bit counter; the bridge never delivers more than

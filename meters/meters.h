@@ -23,9 +23,14 @@ std::int32_t roundToInt32(double value);
 // Width of a VU bar: vuMaxWidth / 16000 * vu, rounded, at most vuMaxWidth.
 std::int32_t vuWidth(std::int16_t vu, std::int32_t vuMaxWidth);
 
+// The most values bandSums() takes: its index is a 16-bit counter that
+// must reach n.
+inline constexpr std::size_t kMaxBandValues = 32767;
+
 // The eight band sums of a spectrum: value j goes to band
 // floor(j * 10 / n), bands above 7 folded into 7, so bands 0..6 each take a
-// tenth of the list and band 7 the last three tenths.
+// tenth of the list and band 7 the last three tenths. Throws Overflow for
+// more than kMaxBandValues values.
 std::array<std::int32_t, kBands> bandSums(std::span<const std::uint8_t> values);
 
 // Width of band b's bar for a band sum: (4b + 7) * maxWidth / 56000 * sum,

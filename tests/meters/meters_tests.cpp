@@ -63,6 +63,22 @@ TEST(SpectrumBands, SumEveryValueOfTheLargestList)
     EXPECT_EQ(std::accumulate(sums.begin(), sums.end(), std::int64_t{0}), 16383 * 255);
 }
 
+// The index counts to n in 16 bits: 32767 values are the most it can
+// count; one more used to wrap it negative and read before the list.
+TEST(SpectrumBands, MoreValuesThanTheSixteenBitIndexCountsAreAnOverflow)
+{
+    const auto sums = meters::bandSums(std::vector<std::uint8_t>(32767, 1));
+    EXPECT_EQ(std::accumulate(sums.begin(), sums.end(), 0), 32767);
+    for (std::size_t n : {32768u, 65536u, 100000u}) {
+        try {
+            meters::bandSums(std::vector<std::uint8_t>(n, 1));
+            ADD_FAILURE() << n << " values were summed";
+        } catch (const lumora::Failure& f) {
+            EXPECT_EQ(f.number(), static_cast<int>(lumora::FailureNumber::Overflow)) << n;
+        }
+    }
+}
+
 TEST(SpectrumWidths, ApplyTheBandGainRoundAndClamp)
 {
     struct Case {
