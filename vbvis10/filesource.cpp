@@ -46,6 +46,8 @@ struct MemoryFile {
     static sf_count_t tell(void *user) { return of(user).position; }
 };
 
+LoopingSoundFile::LoopingSoundFile() = default;
+
 LoopingSoundFile::~LoopingSoundFile()
 {
     if (m_file)

@@ -36,7 +36,7 @@ inline constexpr int kMaxFileChannels = 64;
 // A file that fits in one block is looped in memory. No thread of its own.
 class LoopingSoundFile {
 public:
-    LoopingSoundFile() = default;
+    LoopingSoundFile();
     LoopingSoundFile(const LoopingSoundFile &) = delete;
     LoopingSoundFile &operator=(const LoopingSoundFile &) = delete;
     ~LoopingSoundFile();
