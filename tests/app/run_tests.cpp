@@ -139,8 +139,8 @@ TEST_F(RunTest, DotModeLevelEightGoesOutAs128)
 
 TEST_F(RunTest, TickWhileIdleRotatesTheFirstSlice)
 {
-    QTest::qWait(600);  // the scroll timer ticks while no run is active
-    ASSERT_EQ(frm.ScrollFlag, -1);
+    // The 500 ms scroll timer ticks while no run is active.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frm.ScrollFlag == -1; }, 10000));
     stopAfterStart();
     frm.Command1->click();
     const Bytes got = receivedAtLeast(wire::kCycleBytes);

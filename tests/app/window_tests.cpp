@@ -221,8 +221,7 @@ TEST_F(WindowTest, TimerOnlyMarksATick)
     FrmMain frm;
     ASSERT_TRUE(frm.Form_Load());
     frm.MarqueeText = "abc";
-    QTest::qWait(700);
-    EXPECT_EQ(frm.ScrollFlag, -1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frm.ScrollFlag == -1; }, 10000));
     EXPECT_EQ(frm.MarqueeText, "abc");
     frm.consumeScrollTick();
     EXPECT_EQ(frm.MarqueeText, "bca");

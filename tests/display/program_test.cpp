@@ -80,7 +80,7 @@ TEST(LumoraDisplayProgram, PtyCarriesEveryByteAcrossWritersAndResyncsAfterSilenc
 {
     TemporaryDirectory directory;
     const auto link = directory / "display-link";
-    Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "150",
+    Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "400",
                                   "--quit-after-blankings", "1", "--link", link.string()});
     const std::string slave = readSlavePath(display);
     ASSERT_FALSE(slave.empty());
@@ -102,7 +102,7 @@ TEST(LumoraDisplayProgram, PtyCarriesEveryByteAcrossWritersAndResyncsAfterSilenc
     const std::uint8_t translated[] = {0x0a, 0x0d, 0x11, 0x13};
     std::copy(std::begin(translated), std::end(translated), partial.begin() + 10);
     ASSERT_EQ(::write(writer, partial.data(), 50), 50);
-    std::this_thread::sleep_for(500ms);
+    std::this_thread::sleep_for(1000ms);  // a silence well beyond the threshold
     const auto blank = wire::encode(wire::blankCycle());
     ASSERT_EQ(::write(writer, blank.data(), blank.size()), static_cast<ssize_t>(blank.size()));
     ::close(writer);

@@ -83,8 +83,8 @@ int main(int argc, char **argv)
     check(vbvis_install_plugin() != 0, "install answers non-zero");
     check(vbvis_install_plugin() != 0, "a second install answers non-zero too");
 
-    /* Wait (bounded) until the source has delivered sound. */
-    for (waited = 0; waited < 5000 && vbvis_vu(0) == 0; waited += 10)
+    /* Wait (bounded) until the source has delivered sound on both channels. */
+    for (waited = 0; waited < 10000 && (vbvis_vu(0) == 0 || vbvis_vu(1) == 0); waited += 10)
         sleep_ms(10);
     check(vbvis_vu(0) > 0 && vbvis_vu(1) > 0, "VU of both channels rises");
 
