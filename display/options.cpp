@@ -113,7 +113,9 @@ Input (one of):
                           pseudo-terminal, removed again on exit.
   --port DEVICE           Read a real serial port (57600 baud, 8N1).
   --replay FILE           Play a recording made with --record, with its
-                          recorded timing.
+                          recorded timing. It must start with the line
+                          "# lumora-display recording 1"; a bad line further
+                          on ends the replay with its line number.
   --fast                  With --replay: do not wait, send everything at once
                           (the recorded times still decide the decoding).
 
