@@ -187,7 +187,7 @@ TEST(LumoraDisplayProgram, ReplayPlaysUpToABadLineAndRefusesWhatIsNotARecording)
     const Case cases[] = {
         {recordingHeader() + cycle + "2000 zz\n",
          {cycleLine('C', 1, sampleCycle(7)), "lumora-display: PATH: line 3: bad hex digit", "cycles: 1",
-          "blankings: 0", "resyncs: 0", "bytes: 84"}},
+          "blankings: 0", "resyncs: 0", "realignments: 0", "dropped: 0", "bytes: 84"}},
         {"0 00\n" + cycle,
          {"lumora-display: PATH: line 1: not a lumora-display recording (it must start with '" +
           recordingHeader().substr(0, recordingHeader().size() - 1) + "')"}},
