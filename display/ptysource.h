@@ -1,19 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A pseudo-terminal that a sender opens as if it were the serial port.
-//
-// The master side is read on a thread of its own with poll(). The slave is
-// set raw (cfmakeraw) so that every byte passes unchanged: no CR/LF
-// mapping, no XON/XOFF, no line editing, no echo. The source keeps a slave
-// descriptor open itself: without it the master reports end of file (EIO,
-// POLLHUP) whenever no writer has the slave open, before the first writer
-// and after each one closes, and poll() would return at once, forever.
-// With it, writers can come and go and the raw settings stay.
-//
-// Optionally a symbolic link with a stable name points at the slave; it is
-// removed again when the source is destroyed.
+// A pseudo-terminal that a sender opens as if it were the serial port
+// (pseudoterminal.h: raw, the slave held open, an optional stable link).
+// Its master side is read on a thread of its own with poll().
 #pragma once
 
 #include "bytesource.h"
+#include "pseudoterminal.h"
 
 #include <memory>
 #include <string>
@@ -29,19 +21,16 @@ public:
     ~PtySource() override;
 
     void start(ChunkQueue& queue) override;
-    std::string name() const override { return m_slavePath; }
-    const std::string& slavePath() const { return m_slavePath; }
+    std::string name() const override { return slavePath(); }
+    const std::string& slavePath() const { return m_pty->slavePath(); }
 
 private:
     PtySource() = default;
     void readLoop(ChunkQueue& queue);
 
-    int m_master = -1;
-    int m_slave = -1;
+    std::unique_ptr<PseudoTerminal> m_pty;
     int m_wakeRead = -1;   // a pipe that ends the reader
     int m_wakeWrite = -1;
-    std::string m_slavePath;
-    std::string m_linkPath;
     std::thread m_reader;
 };
 

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated display's serial port: a pseudo-terminal whose slave side
-// (/dev/pts/N) a sender opens exactly as it would a real port. The master
-// side is read here, without blocking.
-//
-// The slave is kept open here too, in raw mode at 57600 baud, so that the
-// line settings hold between the sender's opens and closes and the master
-// never reports a hang-up.
+// (/dev/pts/N) a sender opens exactly as it would a real port
+// (pseudoterminal.h). The master side is read here, without blocking, and
+// the sender's opens are watched, since a real board resets on them.
 #pragma once
+
+#include "pseudoterminal.h"
 
 #include <chrono>
 #include <cstdint>
@@ -25,7 +24,7 @@ public:
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
-    const std::string& slavePath() const { return m_slavePath; }
+    const std::string& slavePath() const { return m_pty->slavePath(); }
 
     // Whether a sender opened the port since the last call (an Uno or Nano
     // resets then: the USB-serial chip's DTR pulses the reset pin).
@@ -38,11 +37,8 @@ public:
 
 private:
     PtyLine() = default;
-    int m_master = -1;
-    int m_slave = -1;
+    std::unique_ptr<PseudoTerminal> m_pty;
     int m_openWatch = -1;  // inotify on the slave: IN_OPEN
-    std::string m_slavePath;
-    std::string m_linkPath;
 };
 
 }  // namespace lumora::sim
