@@ -6,14 +6,10 @@
 #include "frmmain.h"
 #include "pty.h"
 #include "serialline.h"
-#include "streamingrun.h"
-#include "testbridge.h"
+#include "streamedrun.h"
 #include "wireformat.h"
 
-#include <QCheckBox>
 #include <QProcess>
-#include <QPushButton>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -32,16 +28,6 @@ std::string hexOf(const lumora::wire::Cycle& cycle)
     return hex;
 }
 
-std::string randomSpectrum(std::mt19937& random)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    const int loudness = static_cast<int>(random() % 16);
-    for (int i = 0; i < 2 * 100; ++i)
-        text += digits[i % 2 == 0 ? random() % (loudness + 1) : random() % 16];
-    return text;
-}
-
 class EndToEnd : public ::testing::TestWithParam<int> {};
 
 TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
@@ -52,47 +38,24 @@ TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
     // realign, while Lumora's pauses are counted in passes of its event
     // pump: on a busy machine the 2000 passes inside the blanking took
     // longer than 500 ms, and a learned or shorter threshold split a cycle.
-    display.start(LUMORA_DISPLAY_BIN,
-                  {"--headless", "--print-cycles", "--silence-ms", "60000", "--quit-after-blankings", "1"});
-    ASSERT_TRUE(display.waitForStarted(5000));
-    ASSERT_TRUE(display.waitForReadyRead(5000));
-    const QString first = QString::fromUtf8(display.readLine()).trimmed();
-    const QString prefix = "lumora-display: listening on ";
-    ASSERT_TRUE(first.startsWith(prefix)) << first.toStdString();
-    lumora::test::PortVariable port(first.mid(prefix.size()).toStdString());
+    const QString slave = lumora::test::startListener(
+        display, LUMORA_DISPLAY_BIN,
+        {"--headless", "--print-cycles", "--silence-ms", "60000", "--quit-after-blankings", "1"});
+    ASSERT_FALSE(slave.isEmpty());
+    lumora::test::PortVariable port(slave.toStdString());
 
     lumora::test::TestBridge lib;
     lib.reset();
-    lib.setCount(100);
     std::mt19937 random(7);
-    lib.setSpectrumText(0, randomSpectrum(random));
-    lib.setSpectrumText(1, randomSpectrum(random));
-
     lumora::FrmMain frm;
     frm.MSComm1->setOutputBufferBytes(GetParam());
     ASSERT_TRUE(frm.Form_Load());
     frm.show();
 
-    // Between its writes the run passes through the event pump; there the
-    // current cycle's frame and text can be read, and the bridge's next
-    // answers changed so that no two cycles look alike.
     constexpr int kCycles = 25;
     std::vector<std::string> sent;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const auto cycle = static_cast<std::size_t>(lib.callCount() / 6);
-        if (cycle > sent.size()) {
-            sent.push_back(hexOf(lumora::currentCycle(frm.FrameMatrix, frm.MarqueeText)));
-            lib.setSpectrumText(0, randomSpectrum(random));
-            lib.setSpectrumText(1, randomSpectrum(random));
-            frm.Check1->setChecked(random() % 2 == 0);
-            if (sent.size() == kCycles)
-                frm.Command2->click();
-        }
-    });
-    watch.start(0);
-    frm.Command1->click();
-    watch.stop();
+    for (const lumora::wire::Cycle& cycle : lumora::test::streamCycles(frm, lib, random, kCycles))
+        sent.push_back(hexOf(cycle));
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(kCycles));
 
     if (display.state() != QProcess::NotRunning) {

@@ -6,14 +6,10 @@
 #include "frmmain.h"
 #include "pty.h"
 #include "simulatedboard.h"
-#include "streamingrun.h"
-#include "testbridge.h"
+#include "streamedrun.h"
 #include "wireformat.h"
 
-#include <QCheckBox>
 #include <QProcess>
-#include <QPushButton>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -24,57 +20,23 @@ namespace {
 using lumora::sim::testing::hexOfLamps;
 using lumora::sim::testing::parseUpdate;
 
-std::string randomSpectrum(std::mt19937& random)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    const int loudness = static_cast<int>(random() % 16);
-    for (int i = 0; i < 2 * 100; ++i)
-        text += digits[i % 2 == 0 ? random() % (loudness + 1) : random() % 16];
-    return text;
-}
-
 TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
 {
     QProcess board;
-    board.start(LUMORA_SIM_PROGRAM, {"--headless", "--print-updates", "--quit-after-blankings", "1"});
-    ASSERT_TRUE(board.waitForStarted(5000));
-    ASSERT_TRUE(board.waitForReadyRead(10000));
-    const QString first = QString::fromUtf8(board.readLine()).trimmed();
-    const QString prefix = "lumora-sim: listening on ";
-    ASSERT_TRUE(first.startsWith(prefix)) << first.toStdString();
-    lumora::test::PortVariable port(first.mid(prefix.size()).toStdString());
+    const QString slave = lumora::test::startListener(
+        board, LUMORA_SIM_PROGRAM, {"--headless", "--print-updates", "--quit-after-blankings", "1"});
+    ASSERT_FALSE(slave.isEmpty());
+    lumora::test::PortVariable port(slave.toStdString());
 
     lumora::test::TestBridge lib;
     lib.reset();
-    lib.setCount(100);
     std::mt19937 random(3);
-    lib.setSpectrumText(0, randomSpectrum(random));
-    lib.setSpectrumText(1, randomSpectrum(random));
-
     lumora::FrmMain frm;
     ASSERT_TRUE(frm.Form_Load());
     frm.show();
 
-    // In the run's event-pump passes: note the cycle going out, change the
-    // bridge's answers and the mode so that no two cycles look alike.
     constexpr int kCycles = 25;
-    std::vector<lumora::wire::Cycle> sent;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const auto cycle = static_cast<std::size_t>(lib.callCount() / 6);
-        if (cycle > sent.size()) {
-            sent.push_back(lumora::currentCycle(frm.FrameMatrix, frm.MarqueeText));
-            lib.setSpectrumText(0, randomSpectrum(random));
-            lib.setSpectrumText(1, randomSpectrum(random));
-            frm.Check1->setChecked(random() % 2 == 0);
-            if (sent.size() == kCycles)
-                frm.Command2->click();
-        }
-    });
-    watch.start(0);
-    frm.Command1->click();
-    watch.stop();
+    const std::vector<lumora::wire::Cycle> sent = lumora::test::streamCycles(frm, lib, random, kCycles);
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(kCycles));
 
     if (board.state() != QProcess::NotRunning && !board.waitForFinished(20000)) {
