@@ -122,17 +122,43 @@ QRect DisplayWindow::groupRect(const DisplayLayout& layout, int row, int column)
     const int reach = lampReach(layout.pitch());
     const PointF first = layout.lampCentre(row, column, 1);
     const PointF last = layout.lampCentre(row, column, 8);
-    return QRectF(QPointF(first.x - reach, first.y - reach), QPointF(last.x + reach, last.y + reach))
-        .toAlignedRect();
+    const int left = static_cast<int>(std::round(first.x)) - reach;
+    const int top = static_cast<int>(std::round(first.y)) - reach;
+    return {left, top, static_cast<int>(std::round(last.x)) + reach - left, 2 * reach};
 }
 
-void DisplayWindow::prepareLamps(double pitch, double diameter)
+const QPixmap& DisplayWindow::groupTile(const DisplayLayout& layout, int column, std::uint8_t lampByte)
+{
+    QPixmap& tile = m_groupTiles[static_cast<std::size_t>((column - 1) * 256 + lampByte)];
+    if (!tile.isNull())
+        return tile;
+    const QRect area = groupRect(layout, 1, column);
+    tile = QPixmap(area.size() * m_lampsRatio);
+    tile.setDevicePixelRatio(m_lampsRatio);
+    tile.fill(kBackground);
+    QPainter painter(&tile);
+    // Lamp after lamp, as they overlap: a glow lies over its left
+    // neighbour's edge.
+    for (int lamp = 1; lamp <= 8; ++lamp) {
+        const PointF centre = layout.lampCentre(1, column, lamp);
+        painter.drawPixmap(QPointF(std::round(centre.x) - m_lampReach - area.left(),
+                                   std::round(centre.y) - m_lampReach - area.top()),
+                           lampPixmap(lamp, wire::lampLit(lampByte, lamp)));
+    }
+    return tile;
+}
+
+void DisplayWindow::prepareLamps(const DisplayLayout& layout)
 {
     const qreal ratio = devicePixelRatioF();
-    if (pitch == m_lampsPitch && ratio == m_lampsRatio)
+    if (size() == m_lampsSize && ratio == m_lampsRatio)
         return;
-    m_lampsPitch = pitch;
+    m_lampsSize = size();
     m_lampsRatio = ratio;
+    for (QPixmap& tile : m_groupTiles)
+        tile = QPixmap();
+    const double pitch = layout.pitch();
+    const double diameter = layout.lampDiameter();
     m_lampReach = lampReach(pitch);
     const int side = 2 * m_lampReach;
     for (int lamp = 1; lamp <= 8; ++lamp) {
@@ -157,7 +183,7 @@ void DisplayWindow::showStatus(const DisplayStatus& status)
 void DisplayWindow::paintEvent(QPaintEvent* event)
 {
     const DisplayLayout layout(width(), height());
-    prepareLamps(layout.pitch(), layout.lampDiameter());
+    prepareLamps(layout);
     const QRegion& area = event->region();
     QPainter painter(this);
     painter.fillRect(event->rect(), kBackground);
@@ -192,18 +218,11 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
             painter.drawText(toQt(layout.rowLabel(row)), Qt::AlignVCenter | Qt::AlignRight,
                              QStringLiteral("band %1").arg(row - 1));
 
-    // Lamp after lamp, as they overlap: a glow lies over its left
-    // neighbour's edge.
     for (int row = 1; row <= wire::kRows; ++row) {
         for (int column = 1; column <= wire::kColumns; ++column) {
-            if (!area.intersects(groupRect(layout, row, column)))
-                continue;
-            const std::uint8_t lampByte = m_cycle.lamp(row, column);
-            for (int lamp = 1; lamp <= 8; ++lamp) {
-                const PointF centre = layout.lampCentre(row, column, lamp);
-                painter.drawPixmap(QPointF(std::round(centre.x) - m_lampReach, std::round(centre.y) - m_lampReach),
-                                   lampPixmap(lamp, wire::lampLit(lampByte, lamp)));
-            }
+            const QRect group = groupRect(layout, row, column);
+            if (area.intersects(group))
+                painter.drawPixmap(group.topLeft(), groupTile(layout, column, m_cycle.lamp(row, column)));
         }
     }
 

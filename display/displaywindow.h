@@ -4,8 +4,10 @@
 // Lives on the GUI thread.
 //
 // Painting is cheap enough for a cycle every 14.5 ms: the six looks of a
-// lamp (three colours, lit or dark) are drawn once into pixmaps, again
-// only when the lamp pitch or the device pixel ratio changes; a new cycle
+// lamp (three colours, lit or dark) are drawn once into pixmaps, and from
+// them, the first time a group shows a lamp byte, that group's picture on
+// the background (a tile), which is then only copied; both are drawn again
+// when the window's size or its device pixel ratio changes. A new cycle
 // asks to repaint only the groups and text cells that changed, and a paint
 // draws only what meets the area it was asked for.
 #pragma once
@@ -48,13 +50,20 @@ protected:
 private:
     // One lamp's pixmap, its glow included, with the lamp centred.
     const QPixmap& lampPixmap(int lamp, bool lit) const { return m_lampPixmaps[lamp - 1][lit ? 1 : 0]; }
-    void prepareLamps(double pitch, double diameter);
+    void prepareLamps(const DisplayLayout& layout);
+    // Where a group's tile goes: its lamps' pixmaps at their centres,
+    // rounded to whole pixels.
     QRect groupRect(const DisplayLayout& layout, int row, int column) const;
+    // The tile of a group of `column` showing `lampByte`: its eight lamps,
+    // glows included, on the window's background. The columns differ only
+    // in where their lamp centres fall on whole pixels; the rows not at all.
+    const QPixmap& groupTile(const DisplayLayout& layout, int column, std::uint8_t lampByte);
 
     wire::Cycle m_cycle;
     DisplayStatus m_status;
     std::array<std::array<QPixmap, 2>, 8> m_lampPixmaps;  // [lamp - 1][lit]
-    double m_lampsPitch = 0;   // what the pixmaps were drawn for
+    std::array<QPixmap, wire::kColumns * 256> m_groupTiles;  // [(column - 1) * 256 + lamp byte]
+    QSize m_lampsSize;         // the window size the pixmaps and tiles were drawn for
     qreal m_lampsRatio = 0;
     int m_lampReach = 0;       // pixmap half-width in logical pixels
 };
