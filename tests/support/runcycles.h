@@ -22,11 +22,20 @@ namespace lumora::testing {
 // and then (the history keeps the old mode), and either the marquee
 // (ticking now and then, from a random start) or a random printable text
 // with the given share of spaces.
+//
+// Frames::TwoWaySeams keeps the bytes where lamps and text meet among the
+// values that fit both ways, as Lumora would send them: band 0 on the left
+// and band 7 on the right at level 6 (0x3F '?' in bar mode, 0x20 ' ' in
+// dot mode), and a random text that starts and ends with a space.
+// Frames::NoHistory scrambles the whole frame before each update, so that
+// no cycle carries on the lamps of the one before.
 class RunCycles {
 public:
     static constexpr int kMarquee = -1;
+    enum class Frames { Lumora, TwoWaySeams, NoHistory };
 
-    RunCycles(unsigned seed, int spacePercent) : m_random(seed), m_spacePercent(spacePercent)
+    RunCycles(unsigned seed, int spacePercent, Frames frames = Frames::Lumora)
+        : m_random(seed), m_spacePercent(spacePercent), m_frames(frames)
     {
         for (int i = below(48); i > 0; --i)
             rotateLeft(m_marquee);
@@ -41,6 +50,14 @@ public:
             left[band] = static_cast<float>(below(800));
             right[band] = static_cast<float>(below(800));
         }
+        if (m_frames == Frames::TwoWaySeams)
+            left.front() = right.back() = kTwoWayWidth;
+        if (m_frames == Frames::NoHistory) {
+            for (int row = 1; row <= LampFrame::kSize; ++row) {
+                for (int column = 1; column <= LampFrame::kSize; ++column)
+                    m_frame(row, column) = lampByte(below(wire::kMaxLevel + 1), below(2) == 0);
+            }
+        }
         UpdateFrameMatrix(m_frame, left, right, [this] { return m_bars; });
         if (m_spacePercent == kMarquee) {
             if (below(4) == 0)
@@ -52,14 +69,19 @@ public:
             if (below(100) >= m_spacePercent)
                 c = static_cast<char>('!' + below('~' - '!' + 1));
         }
+        if (m_frames == Frames::TwoWaySeams)
+            text.front() = text.back() = ' ';
         return currentCycle(m_frame, text);
     }
 
     int below(int limit) { return static_cast<int>(m_random() % static_cast<unsigned>(limit)); }
 
 private:
+    static constexpr float kTwoWayWidth = 600;  // level 6
+
     std::mt19937 m_random;
     int m_spacePercent;
+    Frames m_frames;
     LampFrame m_frame;
     bool m_bars = true;
     std::string m_marquee{kInitialMarqueeText};
