@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reads cycles from the byte stream: counts 84 bytes per cycle, and keeps
-// the count in step by the cycles' content as well as by the silences.
+// the count in step by the cycles' content and history as well as by the
+// silences.
 //
 // Shared by the display's firmware and lumora-display: plain C++14, no heap,
-// no exceptions, no standard library beyond <stdint.h>. About 220 bytes of
+// no exceptions, no standard library beyond <stdint.h>. About 260 bytes of
 // state. Single thread: whoever owns the reader feeds it (on the AVR the
 // main loop, from the bytes the receive interrupt put into its ring).
 //
@@ -30,22 +31,51 @@
 // unseen only when the bytes at the seam are among the three values that
 // are both (0x20 ' ', 0x3F '?', 0x40 '@').
 //
+// Why history. Lumora's frames carry on from cycle to cycle: in every row,
+// lamp groups 2, 3, 4 take the bytes that 1, 2, 3 had in the cycle before,
+// and 7, 6, 5 those of 8, 7, 6 (48 relations; two cycles on 32, three on
+// 16). Counted one byte off, a cycle breaks them wherever the frame has two
+// neighbours that differ, whatever the seams hold. A cycle's lamps are
+// measured against the last cycle reported and the one reported before it
+// (so that a cycle reported with a shift in its last lamps, which nothing
+// checks until the next cycle, cannot hide the true count); the better
+// verdict counts: it keeps the history when at most one relation fails (a
+// damaged byte), nearly when at most one in 16 does, and breaks it when one
+// in 4 or more fails. The text is not measured (the marquee moves, other
+// texts need not). The history decides only once the stream has shown it:
+// a cycle kept the history of the one before in a frame with at least 16
+// neighbours that differ. A silence or a blanking sequence (which breaks the
+// history on purpose) forgets it; so do two doubtful cycles reported in a
+// row. A stream that shows no history is measured only every 8th cycle.
+//
 // States
-//   IN STEP    Each byte is checked against its offset in the count. A
-//              cycle is reported when offset 83 arrives and all 84 bytes
-//              fit. A byte that does not fit its offset (call it the
-//              culprit) means the count or the byte is wrong: the cycle
-//              is not reported and the reader goes SEARCHING.
+//   IN STEP    Each byte is checked against its offset in the count. When
+//              offset 83 arrives and all 84 bytes fit, the cycle is
+//              reported, unless the stream has shown its history and the
+//              cycle does not keep it nearly while a count one byte off
+//              does: the count that ended with the byte before (its first
+//              byte went out with the last cycle, so its cycle is dropped
+//              and the count moves back one byte), or the count that ends
+//              with the next byte (the reader is HOLDING). A byte that does
+//              not fit its offset (call it the culprit) means the count or
+//              the byte is wrong: the cycle is not reported and the reader
+//              goes SEARCHING.
+//   HOLDING    One byte: a character completes the count one byte later,
+//              whose cycle is reported (a realignment); anything else
+//              starts the next cycle in step, and the held one is reported.
 //   SEARCHING  The reader follows all 84 possible counts at once, as two
 //              sets of the offsets the latest byte would have in them:
 //                strong: counts that every byte since the culprit fits,
 //                        the culprit included (a lost or added byte),
 //                weak:   counts that every byte after the culprit fits
 //                        (the culprit was itself a corrupted byte).
-//              When some count reaches offset 83 with a whole cycle behind
-//              it that arrived after the culprit (from the culprit on, if
-//              it is strong), the reader takes it if it is the single best
-//              by this order, most likely fault first:
+//              When some count reaches offset 83, and the stream has shown
+//              its history, a cycle that breaks it is never taken and one
+//              that keeps it nearly is taken at once if all its 84 bytes
+//              fit and none went out with the last cycle. Otherwise, with a
+//              whole cycle behind it that arrived after the culprit (from
+//              the culprit on, if it is strong), the reader takes it if it
+//              is the single best by this order, most likely fault first:
 //                1. strong, one byte off the old count: a byte was lost or
 //                   added before the culprit;
 //                2. the old count, weak: the culprit was corrupted;
@@ -59,42 +89,54 @@
 //              than one fault, or a stream that is not cycles at all), the
 //              search starts over at the byte that emptied it.
 //
-// A silence ends any count. If it finds the reader SEARCHING with a whole
-// cycle's worth of bytes since the last reported cycle, and the last 84
-// bytes fit as one cycle, that cycle is reported (the sender's pause marks
-// where its cycle ended: this is how a blanking sequence right after a lost
-// or added byte is still seen). Otherwise the partial count is dropped, a
-// resynchronisation. Either way the next byte starts a new count at offset
-// 0. The reader starts as if after a silence.
+// A silence ends any count. If it finds the reader HOLDING, or SEARCHING
+// with a whole cycle's worth of bytes since the last reported cycle, and
+// the last 84 bytes fit as one cycle, that cycle is reported (the sender's
+// pause marks where its cycle ended: this is how a blanking sequence right
+// after a lost or added byte is still seen). Otherwise the partial count is
+// dropped, a resynchronisation. Either way the next byte starts a new count
+// at offset 0. The reader starts as if after a silence.
 //
 // What this guarantees, and what it cannot:
-// - A stream of well-formed cycles is never misread: IN STEP the true count
-//   never meets a culprit, so the reader never leaves it. (A silence the
-//   caller reports inside a cycle moves the count, and the content then
-//   brings it back.)
+// - A stream of well-formed cycles that keep the history of the cycle
+//   before (Lumora's, from the second cycle after a silence or blanking
+//   on) is never misread: IN STEP every cycle keeps it and meets no
+//   culprit, so the reader never leaves the count. Nor is one that never
+//   shows history: the history then never decides. What the reader gives
+//   up on purpose: in a stream that has shown its history, a cycle that
+//   breaks it while the same bytes counted one byte off keep it and fit is
+//   read at that count, since that is what a lost or added byte looks like.
+//   (A silence the caller reports inside a cycle moves the count, and the
+//   content then brings it back.)
 // - Only cycles that fit the rule are reported; nothing else is shown.
-// - After a lost, added or corrupted byte the cycle that held it is lost
-//   (or, if the fault left it well-formed, reported as it arrived), and the
-//   next cycle comes out exactly, as long as the seams show a count one
-//   byte off.
-// - Where they do not (the text starts or ends with a space while band 0
-//   or band 7 sits at level 6 or 7), the bytes after a lost or added byte
-//   are themselves a stream of well-formed cycles, one byte off. A reader
-//   that never misreads well-formed cycles cannot tell it from the truth,
-//   so the cycles are shown shifted until a seam shows the fault; the cycle
-//   after that comes out exactly. Over Lumora's streams
-//   (bench/cyclereader_recovery) a lost byte cost at most 2 cycles, a
-//   repeated or added one 3 in about 1 case in 100, a corrupted one 3 in 1
-//   in 10000; with random texts of many spaces a few in a hundred cost 3
-//   or more.
+// - On Lumora's streams a lost, added or corrupted byte costs at most 2
+//   cycles, at every offset and whatever the seams hold: the one it hit
+//   (lost, or reported as it arrived when the fault left it well-formed:
+//   a changed byte, or a cycle whose bytes next to a lost or repeated one
+//   still keep the history), and at most the next, when the first cycle
+//   of the shifted count was reported (nothing could tell it yet) with the
+//   next cycle's first byte. bench/cyclereader_recovery counts this over
+//   Lumora's frame update and marquee and random texts, also with every
+//   seam fitting both ways.
+// - The history shows a shift only where the frame has neighbours that
+//   differ. In a stream that carries no history (another sender, or frames
+//   too even to tell), the content alone decides, as described above: the
+//   bytes after a lost or added byte whose seams fit both ways are a
+//   stream of well-formed cycles one byte off, shown shifted until a seam
+//   shows the fault, so such a fault may cost 3 or more cycles (the rows
+//   "no history" of bench/cyclereader_recovery).
 // - Work per byte is bounded and small: IN STEP a few comparisons (the
 //   bytes go straight to their offset, and a complete cycle's buffer trades
-//   places with the last one, nothing is copied); SEARCHING two 84-bit
-//   shifts and masks. Taking a count after a search copies 84 bytes once.
-//   On an ATmega328P at 16 MHz (bench/avr/measure): about 110 cycles per
-//   byte in step, 560 on bytes that never form a cycle, and about 3100 for
-//   the one call that takes a new count, against 2778 cycles between two
-//   bytes at 57600 baud.
+//   places with the last one, nothing is copied), and at the end of each
+//   cycle the history's relations and a copy of 32 bytes; SEARCHING two
+//   84-bit shifts and masks. Taking a count after a search copies 84 bytes
+//   once. On an ATmega328P at 16 MHz (bench/avr/measure): about 92 cycles
+//   per byte in step on a stream without history and 106 on one with it,
+//   570 on bytes that never form a cycle, up to about 1600 (2800 the first
+//   time the history shows) for the byte that ends a cycle in step, and up
+//   to about 6800 for the one call that takes a new count after a fault,
+//   against 2778 cycles between two bytes at 57600 baud: the firmware's
+//   receive ring takes up the difference.
 #pragma once
 
 #include "cycleformat.h"
@@ -112,20 +154,15 @@ public:
         uint32_t cycles = 0;        // ordinary cycles reported
         uint32_t blankings = 0;     // blanking sequences reported
         uint32_t resyncs = 0;       // silences that ended a partial count
-        uint32_t realignments = 0;  // counts moved because of the content
+        uint32_t realignments = 0;  // counts moved because of the content or the history
         uint32_t droppedBytes = 0;  // bytes that are in no reported cycle
     };
 
     Completed feed(uint8_t byte)
     {
-        m_offset = m_offset == kCycleBytes - 1 ? 0 : m_offset + 1;
-        ring()[m_offset] = byte;
-        if (m_pending == kCycleBytes)
-            ++m_counts.droppedBytes;  // the oldest waiting byte can no longer be in a cycle
-        else
-            ++m_pending;
-        if (m_searching)
-            return search(byte);
+        take(byte);
+        if (m_mode != Mode::InStep)
+            return m_mode == Mode::Searching ? search(byte) : settleHeld(byte);
         if (!fitsCycleOffset(byte, m_offset)) {
             startSearch(byte);
             return Completed::Nothing;
@@ -134,23 +171,24 @@ public:
         m_blankSoFar = blank && (m_offset == 0 || m_blankSoFar);
         if (m_offset != kCycleBytes - 1)
             return Completed::Nothing;
-        // The ring holds the cycle in wire order: it becomes the cycle.
-        m_cycleBuffer = static_cast<uint8_t>(1 - m_cycleBuffer);
-        return counted(m_blankSoFar);
+        return cycleInStep();
     }
 
     Completed silence()
     {
+        if (m_mode == Mode::Holding)
+            m_pending = kCycleBytes;  // the held cycle is whole: its first byte is still in the ring
         Completed result = Completed::Nothing;
         if (m_pending == kCycleBytes && lastBytesFit()) {
-            result = takeEndingCount();
+            result = takeEndingCount(Verdict::Unchecked);
         } else if (m_pending > 0) {
             m_counts.droppedBytes += m_pending;
             ++m_counts.resyncs;
             m_pending = 0;
         }
-        m_searching = false;
+        m_mode = Mode::InStep;
         m_offset = kCycleBytes - 1;
+        m_history = History::None;  // the next run may start from another frame
         return result;
     }
 
@@ -160,10 +198,27 @@ public:
     const Counts& counts() const { return m_counts; }
     // Bytes since the last reported cycle that may still become part of
     // one, 0..84.
-    int pendingBytes() const { return m_pending; }
-    bool searching() const { return m_searching; }
+    int pendingBytes() const { return m_pending + (m_mode == Mode::Holding ? 1 : 0); }
+    bool searching() const { return m_mode == Mode::Searching; }
 
 private:
+    // How a cycle's lamps compare with the history of the cycles before
+    // (see historyVerdict), best first.
+    enum class Verdict : uint8_t {
+        Keeps,      // at most one relation fails (a damaged byte)
+        Near,       // one in 16 fails: may hold a wrong byte next to a fault
+        Unclear,
+        Breaks,     // one in 4 or more fails
+        Unchecked,  // nothing to compare with
+    };
+    static bool keepsNearly(Verdict verdict) { return verdict <= Verdict::Near; }
+    enum class History : uint8_t {
+        None,       // after a silence or a blanking sequence
+        Seeded,     // no sign yet that the stream keeps its history
+        Confirmed,  // a cycle kept the history of the one before, in a frame
+                    // with enough neighbours that differ for a shift to show
+    };
+
     // A set of counts, named by the offset (0..83) that the latest byte has
     // in each: bits 0..31 in `low`, 32..63 in `middle`, 64..83 in `high`, so
     // the lamp offsets fill the first two words and the text offsets the
@@ -248,11 +303,28 @@ private:
         }
     };
 
+    enum class Mode : uint8_t {
+        InStep,
+        Searching,
+        Holding,  // a whole cycle in step waits for the next byte
+    };
+
+    // The latest byte goes into the ring at the next offset of the count.
+    __attribute__((always_inline)) void take(uint8_t byte)
+    {
+        m_offset = m_offset == kCycleBytes - 1 ? 0 : static_cast<uint8_t>(m_offset + 1);
+        ring()[m_offset] = byte;
+        if (m_pending == kCycleBytes)
+            ++m_counts.droppedBytes;  // the oldest waiting byte can no longer be in a cycle
+        else
+            ++m_pending;
+    }
+
     // The searching side of feed(), apart so that the common path stays
     // short on a small processor.
     __attribute__((noinline)) void startSearch(uint8_t culprit)
     {
-        m_searching = true;
+        m_mode = Mode::Searching;
         m_searchAge = 1;
         m_strong.fill(isLampByte(culprit), isTextByte(culprit));
         m_weak.fill(true, true);
@@ -276,12 +348,99 @@ private:
         }
         if (!m_weak.endsCycle())
             return Completed::Nothing;
-        // A count reaches the end of a cycle with this byte.
+        return countEnds();
+    }
+
+    // A count reaches the end of a cycle with the latest byte. Where the
+    // stream has shown its history, the history decides: a cycle that keeps
+    // it is taken as soon as all its bytes fit (and none went out in the
+    // last cycle), one that breaks it never. Otherwise the content does.
+    __attribute__((noinline)) Completed countEnds()
+    {
+        const uint8_t oldest = m_offset == kCycleBytes - 1 ? 0 : static_cast<uint8_t>(m_offset + 1);
+        Verdict verdict = Verdict::Unchecked;
+        if (m_history == History::Confirmed) {
+            verdict = historyVerdict(ring(), oldest);
+            if (verdict == Verdict::Breaks)
+                return Completed::Nothing;
+            if (keepsNearly(verdict) && m_pending == kCycleBytes &&
+                (m_searchAge > kCycleBytes || lastBytesFit()))
+                return takeEndingCount(verdict);
+        }
         const bool wholeCycleAfterCulprit =
             m_searchAge > kCycleBytes || (m_searchAge == kCycleBytes && m_strong.endsCycle());
         if (!wholeCycleAfterCulprit || !endingCountIsBest())
             return Completed::Nothing;
-        return takeEndingCount();
+        if (m_history == History::Seeded)
+            verdict = historyVerdict(ring(), oldest);
+        return takeEndingCount(verdict);
+    }
+
+    // A whole cycle in step, all its bytes fitting. Where the stream has
+    // shown its history and this cycle breaks it, a count one byte off
+    // whose cycle keeps the history is taken instead: the one that ended
+    // with the byte before (its first byte went out with the last cycle,
+    // so it is not reported; the count moves back), or the one that ends
+    // with the next byte (this cycle is held until then).
+    __attribute__((noinline)) Completed cycleInStep()
+    {
+        uint8_t* bytes = ring();
+        if (m_blankSoFar)
+            return reportRing(true, Verdict::Unchecked);
+        if (m_skipChecks > 0) {
+            --m_skipChecks;
+            return reportRing(false, Verdict::Unchecked);
+        }
+        const Verdict verdict = historyVerdict(bytes, 0);
+        if (!keepsNearly(verdict) && m_history == History::Confirmed) {
+            if (isTextByte(bytes[kLampBytes - 1]) && isLampByte(bytes[kCycleBytes - 1]) &&
+                keepsNearly(historyVerdict(bytes, kCycleBytes - 1))) {
+                m_counts.droppedBytes += kCycleBytes - 1;
+                ++m_counts.realignments;
+                bytes[0] = bytes[kCycleBytes - 1];
+                m_offset = 0;
+                m_pending = 1;
+                m_blankSoFar = false;  // a character there: not the blank lamp
+                return Completed::Nothing;
+            }
+            if (isLampByte(bytes[kLampBytes])) {
+                m_heldVerdict = historyVerdict(bytes, 1);
+                if (keepsNearly(m_heldVerdict)) {
+                    // The next byte overwrites the first: it is kept aside,
+                    // and counted apart in pendingBytes().
+                    m_mode = Mode::Holding;
+                    m_heldFirst = bytes[0];
+                    m_pending = kCycleBytes - 1;
+                    return Completed::Nothing;
+                }
+            }
+        }
+        return reportRing(false, verdict);
+    }
+
+    // The byte after a held cycle, in the ring at offset 0: a character
+    // completes the count one byte later, anything else starts the next
+    // cycle of the count in step, whose held cycle is reported now.
+    __attribute__((noinline)) Completed settleHeld(uint8_t byte)
+    {
+        m_mode = Mode::InStep;
+        if (isTextByte(byte)) {
+            ++m_counts.droppedBytes;  // the held cycle's first byte
+            return takeEndingCount(m_heldVerdict);  // lamp 63 is a character: not blank
+        }
+        keepEarlier();
+        uint8_t* cycle = m_buffers[m_cycleBuffer];
+        const uint8_t* held = ring();
+        cycle[0] = m_heldFirst;
+        for (int offset = 1; offset < kCycleBytes; ++offset)
+            cycle[offset] = held[offset];
+        const Completed result = counted(false, Verdict::Breaks);
+        m_pending = 1;
+        if (isLampByte(byte))
+            m_blankSoFar = byte == kBlankLamp;
+        else
+            startSearch(byte);
+        return result;
     }
 
     // Whether the count at offset 83 is the single best candidate.
@@ -320,8 +479,9 @@ private:
 
     // Goes in step with the count whose cycle ends with the latest byte and
     // reports that cycle, copied out of the ring.
-    Completed takeEndingCount()
+    Completed takeEndingCount(Verdict verdict)
     {
+        keepEarlier();
         uint8_t* cycle = m_buffers[m_cycleBuffer];
         const uint8_t* bytes = ring();
         const int oldest = m_offset == kCycleBytes - 1 ? 0 : m_offset + 1;
@@ -336,19 +496,196 @@ private:
         if (m_offset != kCycleBytes - 1)
             ++m_counts.realignments;
         m_offset = kCycleBytes - 1;
-        m_searching = false;
-        return counted(blank);
+        m_mode = Mode::InStep;
+        return counted(blank, verdict);
     }
 
-    Completed counted(bool blank)
+    // Reports the ring, which holds a cycle in wire order: it becomes the
+    // cycle, nothing is copied.
+    Completed reportRing(bool blank, Verdict verdict)
+    {
+        keepEarlier();
+        m_cycleBuffer = static_cast<uint8_t>(1 - m_cycleBuffer);
+        return counted(blank, verdict);
+    }
+
+    Completed counted(bool blank, Verdict verdict)
     {
         m_pending = 0;
         if (blank) {
             ++m_counts.blankings;
+            m_history = History::None;  // the blanking breaks the history on purpose
             return Completed::Blanking;
         }
         ++m_counts.cycles;
+        remember(verdict);
         return Completed::Cycle;
+    }
+
+    // History. From one cycle to the next every row's lamp groups move one
+    // column toward the middle: columns 2, 3, 4 take the bytes of 1, 2, 3,
+    // and 7, 6, 5 those of 8, 7, 6; `age` cycles on, 4 - age on each side
+    // still hold them. A count one byte off breaks these relations wherever
+    // the frame has two neighbours that differ. A cycle is measured against
+    // the last cycle reported (the cycle buffer) and the one reported before
+    // it (columns 1, 2, 7, 8 of each row: all that a cycle two or more
+    // cycles later can repeat), and the better verdict counts: a cycle
+    // reported with a shift in its last lamps, which nothing checks until
+    // the next cycle, cannot hide the true count.
+    static constexpr int kEarlierColumns = 4;
+    static constexpr uint16_t kStale = 3 * kCycleBytes + kCycleBytes / 2;
+    static constexpr int kVariedNeighbours = 16;  // of 56 in a frame
+    static constexpr uint8_t kSkippedChecks = 7;
+
+    // Cycles between two that end `bytes` apart: 1..3, or 0 when too close
+    // or too far apart to compare.
+    static uint8_t age(uint16_t bytes)
+    {
+        return bytes < kCycleBytes / 2                     ? 0
+               : bytes < kCycleBytes + kCycleBytes / 2     ? 1
+               : bytes < 2 * kCycleBytes + kCycleBytes / 2 ? 2
+               : bytes < kStale                            ? 3
+                                                           : 0;
+    }
+
+    // The lamps of the cycle whose bytes start at bytes[start] (wrapping
+    // after 83) against an older cycle `cycles` before it, whose rows are
+    // `stride` bytes apart with columns 6, 7, 8 at `right` (of which only 8
+    // is read 3 cycles on, 7 and 8 two cycles on). Without allVerdicts,
+    // Unclear may stand for Breaks.
+    static Verdict compare(const uint8_t* bytes, uint8_t start, const uint8_t* old, uint8_t stride,
+                           uint8_t right, uint8_t cycles, bool allVerdicts)
+    {
+        if (cycles == 0)
+            return Verdict::Unchecked;
+        const uint8_t relations = static_cast<uint8_t>(kRows * 2 * (4 - cycles));  // 48, 32, 16
+        const uint8_t breakAt = relations / 4;
+        // Where only Keeps and Near matter, no need to count further.
+        const uint8_t enough = allVerdicts ? breakAt : static_cast<uint8_t>(relations / 16 + 1);
+        uint8_t misses = 0;
+        uint8_t first = start;
+        uint8_t wrapped[kColumns];
+        for (uint8_t row = 0; row < kRows && misses < enough; ++row, old += stride) {
+            if (first >= kCycleBytes)
+                first = static_cast<uint8_t>(first - kCycleBytes);
+            const uint8_t* group = bytes + first;
+            if (first > kCycleBytes - kColumns) {  // the row wraps (never in step)
+                uint8_t at = first;
+                for (uint8_t& byte : wrapped) {
+                    byte = bytes[at];
+                    at = at == kCycleBytes - 1 ? 0 : static_cast<uint8_t>(at + 1);
+                }
+                group = wrapped;
+            }
+            const uint8_t* oldRight = old + right;
+            if (cycles == 1) {
+                if (group[1] != old[0]) ++misses;
+                if (group[2] != old[1]) ++misses;
+                if (group[3] != old[2]) ++misses;
+                if (group[4] != oldRight[0]) ++misses;
+                if (group[5] != oldRight[1]) ++misses;
+                if (group[6] != oldRight[2]) ++misses;
+            } else if (cycles == 2) {
+                if (group[2] != old[0]) ++misses;
+                if (group[3] != old[1]) ++misses;
+                if (group[4] != oldRight[1]) ++misses;
+                if (group[5] != oldRight[2]) ++misses;
+            } else {
+                if (group[3] != old[0]) ++misses;
+                if (group[4] != oldRight[2]) ++misses;
+            }
+            first = static_cast<uint8_t>(first + kColumns);
+        }
+        return misses <= 1                ? Verdict::Keeps
+               : misses <= relations / 16 ? Verdict::Near
+               : misses >= breakAt        ? Verdict::Breaks
+                                          : Verdict::Unclear;
+    }
+
+    // The cycle whose bytes start at bytes[start] against the last two
+    // cycles reported.
+    Verdict historyVerdict(const uint8_t* bytes, uint8_t start) const
+    {
+        if (m_history == History::None)
+            return Verdict::Unchecked;
+        const uint16_t since = sinceLast();
+        const bool deciding = m_history == History::Confirmed;
+        const Verdict last =
+            compare(bytes, start, m_buffers[m_cycleBuffer], kColumns, kColumns - 3, age(since), deciding);
+        if (last == Verdict::Keeps || !m_earlierKept || !deciding)
+            return last;
+        const uint8_t earlierAge = age(static_cast<uint16_t>(since + m_gap));
+        if (earlierAge < 2)
+            return last;
+        const Verdict earlier =
+            compare(bytes, start, m_earlier, kEarlierColumns, kEarlierColumns - 3, earlierAge, true);
+        return earlier < last ? earlier : last;
+    }
+
+    // Before a new cycle replaces the last one: the last becomes the
+    // earlier one (not while a stream without history is left unchecked).
+    void keepEarlier()
+    {
+        m_earlierKept = false;
+        if (m_history == History::None || m_skipChecks > 0)
+            return;
+        const uint16_t since = sinceLast();
+        if (since >= kStale)
+            return;
+        m_earlierKept = true;
+        const uint8_t* cycle = m_buffers[m_cycleBuffer];
+        uint8_t* earlier = m_earlier;
+        for (uint8_t row = 0; row < kRows; ++row) {
+            earlier[0] = cycle[0];
+            earlier[1] = cycle[1];
+            earlier[2] = cycle[kColumns - 2];
+            earlier[3] = cycle[kColumns - 1];
+            cycle += kColumns;
+            earlier += kEarlierColumns;
+        }
+        m_gap = since;
+    }
+
+    // Bytes since the last reported cycle ended, up to kStale: each is
+    // waiting or dropped since.
+    uint16_t sinceLast() const
+    {
+        const uint32_t since = m_pending + (m_counts.droppedBytes - m_droppedAtLast);
+        return since < kStale ? static_cast<uint16_t>(since) : kStale;
+    }
+
+    // After an ordinary cycle was reported with this verdict.
+    void remember(Verdict verdict)
+    {
+        const bool brokeBefore = m_brokeLast;
+        m_brokeLast = false;
+        if (m_history == History::None || verdict == Verdict::Unchecked) {
+            if (m_history == History::None)
+                m_skipChecks = 0;
+            m_history = History::Seeded;
+        } else if (verdict == Verdict::Keeps && m_history != History::Confirmed) {
+            const uint8_t* lamp = m_buffers[m_cycleBuffer];
+            uint8_t differing = 0;
+            for (uint8_t index = 1; index < kLampBytes; ++index, ++lamp) {
+                if ((index & (kColumns - 1)) != 0 && lamp[0] != lamp[1])
+                    ++differing;
+            }
+            if (differing >= kVariedNeighbours) {
+                m_history = History::Confirmed;
+                m_skipChecks = 0;
+            }
+        } else if (!keepsNearly(verdict)) {
+            // Once: the cycle that held a fault. Twice in a row: the stream
+            // does not keep its history, or the last two cycles reported
+            // were not what was sent; either way, not a measure any more.
+            m_brokeLast = true;
+            if (brokeBefore)
+                m_history = History::Seeded;
+            // A stream that shows no history is looked at only now and then.
+            if (m_history == History::Seeded)
+                m_skipChecks = kSkippedChecks;
+        }
+        m_droppedAtLast = m_counts.droppedBytes;
     }
 
     // Two buffers of 84 bytes: the last reported cycle and the ring, which
@@ -358,8 +695,17 @@ private:
     uint8_t m_offset = kCycleBytes - 1; // offset of the latest byte in the count
     uint8_t m_pending = 0;
     uint8_t m_searchAge = 0;            // bytes since the culprit, it included; stops at 85
-    bool m_searching = false;
+    Mode m_mode = Mode::InStep;
     bool m_blankSoFar = false;          // the cycle in step is blank up to m_offset
+    Verdict m_heldVerdict = Verdict::Unchecked;  // of the count one byte later, while holding
+    uint8_t m_heldFirst = 0;            // the held cycle's first byte, while holding
+    uint8_t m_skipChecks = 0;           // cycles in step to report unchecked
+    History m_history = History::None;
+    bool m_brokeLast = false;           // the last cycle reported broke the history
+    bool m_earlierKept = false;         // m_earlier holds the cycle reported before the last
+    uint32_t m_droppedAtLast = 0;       // m_counts.droppedBytes when the last cycle was reported
+    uint16_t m_gap = 0;                 // bytes from the end of the earlier cycle to that of the last
+    uint8_t m_earlier[kRows * kEarlierColumns] = {};
     CountSet m_strong = CountSet::none();
     CountSet m_weak = CountSet::none();
     Counts m_counts;

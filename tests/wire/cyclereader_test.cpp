@@ -93,14 +93,17 @@ void expectCountsAddUp(const CycleReader& reader, std::uint64_t bytesFed)
 }
 
 // Thousands of well-formed cycles, whatever their text (even all spaces, so
-// that most seams fit both ways), with blankings and silences between runs
-// and silences on cycle boundaries: every cycle comes out exactly, and
-// nothing is ever dropped or realigned.
+// that most seams fit both ways), with Lumora's frames, with seams that all
+// fit both ways, or with frames that keep no history, blankings and
+// silences between runs and silences on cycle boundaries: every cycle comes
+// out exactly, and nothing is ever dropped or realigned.
 TEST(CycleReader, WellFormedStreamsAreReadExactlyAndNeverRealigned)
 {
+    using Frames = RunCycles::Frames;
+    for (Frames frames : {Frames::Lumora, Frames::TwoWaySeams, Frames::NoHistory})
     for (int spacePercent : {RunCycles::kMarquee, 0, 50, 90, 100}) {
-        SCOPED_TRACE(spacePercent);
-        RunCycles sender(7, spacePercent);
+        SCOPED_TRACE(::testing::Message() << "frames " << static_cast<int>(frames) << " spaces " << spacePercent);
+        RunCycles sender(7, spacePercent, frames);
         CycleReader reader;
         std::vector<Reported> expected, out;
         std::uint64_t fed = 0;
@@ -180,12 +183,15 @@ TEST(CycleReader, OneFaultAtAnyOffsetCostsOnlyTheCycleItHits)
 }
 
 // Where the bytes at the seams fit both ways, a count one byte off is as
-// well-formed as the true one and no reader can tell them apart:
+// well-formed as the true one, and the content alone cannot tell them apart:
 // - a lost byte then stays unseen until a seam shows it, and the cycle
 //   after that comes out exactly;
 // - after a culprit, the old count and the true one may both last a whole
 //   cycle; the reader waits for the most likely one instead of taking the
 //   first that ends.
+// Lumora's frames carry their history from cycle to cycle, which a count
+// one byte off breaks: with it, each of these faults costs only the cycle
+// it hit.
 TEST(CycleReader, SeamsThatFitBothWaysHideOrBlurAFault)
 {
     struct Case {
@@ -194,32 +200,89 @@ TEST(CycleReader, SeamsThatFitBothWaysHideOrBlurAFault)
         int offset;  // in cycle 2
         std::uint8_t value;
         std::vector<std::string> seams;  // two-way seams of cycles 0, 1, 2, ...
-        int firstShownAfter;             // the first cycle after 2 that comes out
+        int firstShownAfter;             // the first cycle after 2 that comes out, without history
+        int firstShownWithHistory;       // the same with Lumora's frames
     };
     const Case cases[] = {
-        {"lost, seen at once", Fault::Lost, 10, 0, {}, 3},
-        {"lost, hidden one cycle", Fault::Lost, 10, 0, {"", "", "t", "f"}, 4},
-        {"lost, hidden two cycles", Fault::Lost, 10, 0, {"", "", "t", "ft", "f"}, 5},
-        {"lost, hidden three cycles", Fault::Lost, 10, 0, {"", "", "t", "ft", "ft", "f"}, 6},
-        {"repeated, old count lasts", Fault::Repeated, 10, 0, {"", "", "e", "l"}, 3},
-        {"corrupted, neighbour lasts", Fault::Replaced, 30, 'k', {"", "", "le", "l"}, 3},
-        {"corrupted, other neighbour lasts", Fault::Replaced, 30, 'k', {"", "", "t", "ft"}, 3},
+        {"lost, seen at once", Fault::Lost, 10, 0, {}, 3, 3},
+        {"lost, hidden one cycle", Fault::Lost, 10, 0, {"", "", "t", "f"}, 4, 3},
+        {"lost, hidden two cycles", Fault::Lost, 10, 0, {"", "", "t", "ft", "f"}, 5, 3},
+        {"lost, hidden three cycles", Fault::Lost, 10, 0, {"", "", "t", "ft", "ft", "f"}, 6, 3},
+        {"repeated, old count lasts", Fault::Repeated, 10, 0, {"", "", "e", "l"}, 3, 3},
+        {"corrupted, neighbour lasts", Fault::Replaced, 30, 'k', {"", "", "le", "l"}, 3, 3},
+        {"corrupted, other neighbour lasts", Fault::Replaced, 30, 'k', {"", "", "t", "ft"}, 3, 3},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        RunCycles sender(11, RunCycles::kMarquee);
-        std::vector<Cycle> sent;
-        for (std::size_t i = 0; i < 10; ++i) {
-            const Cycle cycle = withClearSeams(sender.next());
-            sent.push_back(i < c.seams.size() ? withTwoWaySeams(cycle, c.seams[i]) : cycle);
-        }
-        CycleReader reader;
-        std::vector<Reported> out;
-        feed(reader, faultyStream(sent, 2, c.offset, c.fault, c.value), out);
+        for (bool history : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << c.name << (history ? ", with history" : ", without history"));
+            RunCycles sender(11, RunCycles::kMarquee,
+                             history ? RunCycles::Frames::Lumora : RunCycles::Frames::NoHistory);
+            std::vector<Cycle> sent;
+            for (std::size_t i = 0; i < 10; ++i) {
+                const Cycle cycle = withClearSeams(sender.next());
+                sent.push_back(i < c.seams.size() ? withTwoWaySeams(cycle, c.seams[i]) : cycle);
+            }
+            CycleReader reader;
+            std::vector<Reported> out;
+            feed(reader, faultyStream(sent, 2, c.offset, c.fault, c.value), out);
 
-        const std::vector<bool> shown = shownExactly(sent, out);
-        for (int i = 0; i < 10; ++i)
-            EXPECT_EQ(shown[static_cast<std::size_t>(i)], i < 2 || i >= c.firstShownAfter) << "cycle " << i;
+            const std::vector<bool> shown = shownExactly(sent, out);
+            const int firstShown = history ? c.firstShownWithHistory : c.firstShownAfter;
+            for (int i = 0; i < 10; ++i)
+                EXPECT_EQ(shown[static_cast<std::size_t>(i)], i < 2 || i >= firstShown) << "cycle " << i;
+        }
+    }
+}
+
+// On Lumora's streams, including those whose seams all fit both ways (so
+// that only the history shows a count one byte off), a byte lost, repeated,
+// added or corrupted at any offset costs at most 2 cycles: the one it hit
+// and at most the next; every later cycle comes out exactly.
+TEST(CycleReader, OneFaultCostsAtMostTwoCyclesOnLumorasStreams)
+{
+    using Frames = RunCycles::Frames;
+    struct Case {
+        Fault fault;
+        std::uint8_t value;  // Added: the byte; Corrupted: the bits flipped
+    };
+    const Case cases[] = {
+        {Fault::Lost, 0},         {Fault::Repeated, 0},     {Fault::Added, 0x07},
+        {Fault::Added, 'k'},      {Fault::Added, 0x8e},     {Fault::Added, ' '},
+        {Fault::Corrupted, 0x01}, {Fault::Corrupted, 0x20}, {Fault::Corrupted, 0x80},
+    };
+    constexpr int kFaulty = 4;
+    constexpr int kCycles = 10;
+    for (Frames frames : {Frames::Lumora, Frames::TwoWaySeams}) {
+        for (int spacePercent : {RunCycles::kMarquee, 90}) {
+            for (const Case& c : cases) {
+                for (unsigned seed = 1; seed <= 3; ++seed) {
+                    RunCycles sender(seed, spacePercent, frames);
+                    std::vector<Cycle> sent;
+                    for (int i = 0; i < kCycles; ++i)
+                        sent.push_back(sender.next());
+                    for (int offset = 0; offset < kCycleBytes; ++offset) {
+                        SCOPED_TRACE(::testing::Message()
+                                     << "frames " << static_cast<int>(frames) << " spaces " << spacePercent
+                                     << " fault " << static_cast<int>(c.fault) << " value " << int{c.value}
+                                     << " seed " << seed << " offset " << offset);
+                        CycleReader reader;
+                        std::vector<Reported> out;
+                        const auto bytes = faultyStream(sent, kFaulty, offset, c.fault, c.value);
+                        feed(reader, bytes, out);
+                        collect(reader, reader.silence(), out);
+
+                        const std::vector<bool> shown = shownExactly(sent, out);
+                        EXPECT_LE(std::count(shown.begin(), shown.end(), false), 2);
+                        for (int i = 0; i < kCycles; ++i) {
+                            if (i < kFaulty || i > kFaulty + 1) {
+                                EXPECT_TRUE(shown[static_cast<std::size_t>(i)]) << "cycle " << i;
+                            }
+                        }
+                        expectCountsAddUp(reader, bytes.size());
+                    }
+                }
+            }
+        }
     }
 }
 
