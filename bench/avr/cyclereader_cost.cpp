@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The shared cycle reader on the ATmega328P: CPU cycles per feed() call,
-// counted by Timer1 at the CPU clock, for a stream in step, one with a byte
-// lost every tenth cycle, and random bytes (the reader searches all the
-// time). Prints the average and the longest call on the UART, then stops.
-// Built and run in simavr by bench/avr/measure.
+// counted by Timer1 at the CPU clock, over streams one after another:
+// cycles without history in step and with a byte lost every tenth cycle,
+// random bytes (the reader searches all the time), and cycles that carry
+// on their history as Lumora's frames do (in step, with a byte lost every
+// tenth cycle, and with seams that fit both ways and a byte lost or added
+// every tenth cycle: only the history shows those). Prints the average and
+// the longest call on the UART, then stops. Built and run in simavr by
+// bench/avr/measure.
 #include "cyclereader.h"
 
 #include <avr/interrupt.h>
@@ -45,6 +49,7 @@ struct Cost {
 
 uint16_t g_overhead = 0;
 uint16_t g_lcg = 1;
+CycleReader g_reader;
 
 uint8_t nextRandom()
 {
@@ -52,10 +57,10 @@ uint8_t nextRandom()
     return static_cast<uint8_t>(g_lcg >> 8);
 }
 
-void timedFeed(CycleReader& reader, uint8_t byte, Cost& cost)
+void timedFeed(uint8_t byte, Cost& cost)
 {
     const uint16_t start = TCNT1;
-    const CycleReader::Completed completed = reader.feed(byte);
+    const CycleReader::Completed completed = g_reader.feed(byte);
     const uint16_t spent = static_cast<uint16_t>(TCNT1 - start - g_overhead);
     asm volatile("" ::"r"(completed));
     cost.total += spent;
@@ -64,7 +69,8 @@ void timedFeed(CycleReader& reader, uint8_t byte, Cost& cost)
         cost.longest = spent;
 }
 
-// The bytes of cycle `n`: levels in both modes, printable text.
+// The bytes of cycle `n`, without history: levels in both modes,
+// printable text.
 void makeCycle(uint16_t n, uint8_t* bytes)
 {
     for (uint8_t i = 0; i < kLampBytes; ++i)
@@ -73,7 +79,31 @@ void makeCycle(uint16_t n, uint8_t* bytes)
         bytes[kLampBytes + i] = static_cast<uint8_t>('A' + (n + i) % 26);
 }
 
-void report(const char* name, const Cost& cost, const CycleReader& reader)
+// The next cycle carrying on the history in `bytes`: every row's groups
+// move one column toward the middle, new random levels enter columns 1
+// and 8. With `twoWay`, band 0 left and band 7 right stay at level 6 and
+// the text starts and ends with a space, so that every seam fits both ways.
+void nextHistoryCycle(uint8_t* bytes, bool twoWay)
+{
+    for (uint8_t row = 0; row < kRows; ++row) {
+        uint8_t* group = bytes + row * kColumns;
+        for (uint8_t column = 3; column > 0; --column) {
+            group[column] = group[column - 1];
+            group[kColumns - 1 - column] = group[kColumns - column];
+        }
+        const bool bars = (nextRandom() & 1) != 0;
+        group[0] = levelLampByte(nextRandom() % (kMaxLevel + 1), bars);
+        group[kColumns - 1] = levelLampByte(nextRandom() % (kMaxLevel + 1), bars);
+    }
+    for (uint8_t i = 0; i < kTextLength; ++i)
+        bytes[kLampBytes + i] = static_cast<uint8_t>('A' + nextRandom() % 26);
+    if (twoWay) {
+        bytes[0] = bytes[kLampBytes - 1] = levelLampByte(6, true);
+        bytes[kLampBytes] = bytes[kCycleBytes - 1] = ' ';
+    }
+}
+
+void report(const char* name, const Cost& cost)
 {
     print(name);
     print(": ");
@@ -85,11 +115,36 @@ void report(const char* name, const Cost& cost, const CycleReader& reader)
     print(" cycles/byte, longest call ");
     printNumber(cost.longest);
     print(", cycles read ");
-    printNumber(reader.counts().cycles);
+    printNumber(g_reader.counts().cycles);
     print("\n");
 }
 
-CycleReader g_inStep, g_lossy, g_random;
+enum class Stream : uint8_t { Plain, History, TwoWaySeams, Random };
+enum class Fault : uint8_t { None, Lost, LostOrAdded };
+
+// Feeds kCycles cycles of one kind to a fresh reader and reports the cost.
+void measure(const char* name, Stream stream, Fault fault)
+{
+    g_reader = CycleReader();
+    uint8_t bytes[kCycleBytes] = {};
+    Cost cost;
+    for (uint16_t n = 0; n < kCycles; ++n) {
+        if (stream == Stream::Plain)
+            makeCycle(n, bytes);
+        else if (stream != Stream::Random)
+            nextHistoryCycle(bytes, stream == Stream::TwoWaySeams);
+        const bool faulty = fault != Fault::None && n % 10 == 5;
+        const uint8_t at = static_cast<uint8_t>(n * 7 % kCycleBytes);
+        for (uint8_t i = 0; i < kCycleBytes; ++i) {
+            if (faulty && i == at && fault == Fault::LostOrAdded && n % 20 == 5)
+                timedFeed(nextRandom(), cost);  // an added byte
+            else if (faulty && i == at)
+                continue;  // a lost byte
+            timedFeed(stream == Stream::Random ? nextRandom() : bytes[i], cost);
+        }
+    }
+    report(name, cost);
+}
 
 }  // namespace
 
@@ -105,20 +160,13 @@ int main()
     const uint16_t b = TCNT1;
     g_overhead = static_cast<uint16_t>(b - a);
 
-    uint8_t bytes[kCycleBytes];
-    Cost inStep, lossy, random;
-    for (uint16_t n = 0; n < kCycles; ++n) {
-        makeCycle(n, bytes);
-        for (uint8_t i = 0; i < kCycleBytes; ++i) {
-            timedFeed(g_inStep, bytes[i], inStep);
-            if (n % 10 != 5 || i != 30)
-                timedFeed(g_lossy, bytes[i], lossy);
-            timedFeed(g_random, nextRandom(), random);
-        }
-    }
-    report("in step", inStep, g_inStep);
-    report("a byte lost every 10 cycles", lossy, g_lossy);
-    report("random bytes", random, g_random);
+    measure("in step", Stream::Plain, Fault::None);
+    measure("a byte lost every 10 cycles", Stream::Plain, Fault::Lost);
+    measure("random bytes", Stream::Random, Fault::None);
+    measure("history, in step", Stream::History, Fault::None);
+    measure("history, a byte lost every 10 cycles", Stream::History, Fault::Lost);
+    measure("history and two-way seams, a byte lost or added every 10 cycles", Stream::TwoWaySeams,
+            Fault::LostOrAdded);
     cli();
     sleep_cpu();
 }
