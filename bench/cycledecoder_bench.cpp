@@ -3,11 +3,14 @@
 // decoder (CycleDecoder::feed, arrival times and events included) for
 // reads of various sizes, and through the shared cycle reader alone, in
 // step, after faults and on bytes that never form a cycle (the reader
-// searches all the time). The line carries at most 5760 bytes per second;
+// searches all the time), and on Lumora's own cycles, whose frame keeps its
+// history from one cycle to the next, which the reader then also checks.
+// The line carries at most 5760 bytes per second;
 // a pseudo-terminal can carry far more.
 //   build/bin/bench_cycledecoder
 #include "cycledecoder.h"
 #include "cyclereader.h"
+#include "runcycles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -77,6 +80,30 @@ void readerWithALostByteEveryTenCycles(benchmark::State& state)
     readBytes(state, stream);
 }
 BENCHMARK(readerWithALostByteEveryTenCycles);
+
+// 100 cycles as Lumora sends them: the real frame update and the marquee.
+std::vector<std::uint8_t> lumoraStream()
+{
+    testing::RunCycles run(1, testing::RunCycles::kMarquee);
+    std::vector<std::uint8_t> stream;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        const auto bytes = wire::encode(run.next());
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+    }
+    return stream;
+}
+
+void readerOnLumorasCycles(benchmark::State& state)
+{
+    std::vector<std::uint8_t> stream = lumoraStream();
+    if (state.range(0) != 0) {
+        for (std::size_t cycle = 90; cycle > 0; cycle -= 10)
+            stream.erase(stream.begin() + static_cast<std::ptrdiff_t>(cycle * wire::kCycleBytes + 30));
+    }
+    readBytes(state, stream);
+}
+// 0: in step; 1: a byte lost every tenth cycle.
+BENCHMARK(readerOnLumorasCycles)->Arg(0)->Arg(1);
 
 void readerOnRandomBytes(benchmark::State& state)
 {
