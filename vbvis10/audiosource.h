@@ -14,8 +14,9 @@ namespace lumora::vbvis {
 
 // Something that delivers 44100 Hz stereo 16-bit frames into a SampleRing
 // from a thread of its own. start() opens the source and starts that thread;
-// the destructor stops and joins it. Sources never print: start() returns
-// what went wrong, and trouble after a successful start shows as silence.
+// the destructor stops and joins it. start() returns what went wrong, and
+// trouble after a successful start shows as silence; only a file that can
+// no longer be read at all says so, once (filesource.h).
 //
 // Given a Demand, a source pauses while nobody asks for values and clears
 // the ring as it pauses, so that the calls answer silence until the first
