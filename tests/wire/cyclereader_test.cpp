@@ -133,6 +133,19 @@ TEST(CycleReader, WellFormedStreamsAreReadExactlyAndNeverRealigned)
     }
 }
 
+// The faults the tests below put into a stream: a byte lost, repeated,
+// added (a lamp value, a character, a byte that is neither, a two-way
+// space) or corrupted (one bit flipped, among the lamp bits and the text's).
+struct FaultCase {
+    Fault fault;
+    std::uint8_t value;  // Added: the byte; Corrupted: the bits flipped
+};
+constexpr FaultCase kFaultCases[] = {
+    {Fault::Lost, 0},         {Fault::Repeated, 0},     {Fault::Added, 0x07},     {Fault::Added, 'k'},
+    {Fault::Added, 0x8e},     {Fault::Added, ' '},      {Fault::Corrupted, 0x01}, {Fault::Corrupted, 0x10},
+    {Fault::Corrupted, 0x20}, {Fault::Corrupted, 0x80},
+};
+
 // A byte lost, repeated, added (a lamp value, a character, a byte that is
 // neither, a two-way space) or corrupted (one bit flipped) at every offset
 // of a cycle: only that cycle is lost (or shown as it arrived), every other
@@ -140,18 +153,9 @@ TEST(CycleReader, WellFormedStreamsAreReadExactlyAndNeverRealigned)
 // count one byte off (the next test covers seams that hide it).
 TEST(CycleReader, OneFaultAtAnyOffsetCostsOnlyTheCycleItHits)
 {
-    struct Case {
-        Fault fault;
-        std::uint8_t value;  // Added: the byte; Corrupted: the bits flipped
-    };
-    const Case cases[] = {
-        {Fault::Lost, 0},       {Fault::Repeated, 0},   {Fault::Added, 0x07},
-        {Fault::Added, 'k'},    {Fault::Added, 0x8e},   {Fault::Added, ' '},
-        {Fault::Corrupted, 0x01}, {Fault::Corrupted, 0x10}, {Fault::Corrupted, 0x80},
-    };
     constexpr int kFaulty = 3;
     int worst = 0;
-    for (const Case& c : cases) {
+    for (const FaultCase& c : kFaultCases) {
         for (unsigned seed = 1; seed <= 4; ++seed) {
             RunCycles sender(seed, seed % 2 == 0 ? RunCycles::kMarquee : 40);
             std::vector<Cycle> sent;
@@ -241,20 +245,11 @@ TEST(CycleReader, SeamsThatFitBothWaysHideOrBlurAFault)
 TEST(CycleReader, OneFaultCostsAtMostTwoCyclesOnLumorasStreams)
 {
     using Frames = RunCycles::Frames;
-    struct Case {
-        Fault fault;
-        std::uint8_t value;  // Added: the byte; Corrupted: the bits flipped
-    };
-    const Case cases[] = {
-        {Fault::Lost, 0},         {Fault::Repeated, 0},     {Fault::Added, 0x07},
-        {Fault::Added, 'k'},      {Fault::Added, 0x8e},     {Fault::Added, ' '},
-        {Fault::Corrupted, 0x01}, {Fault::Corrupted, 0x20}, {Fault::Corrupted, 0x80},
-    };
     constexpr int kFaulty = 4;
     constexpr int kCycles = 10;
     for (Frames frames : {Frames::Lumora, Frames::TwoWaySeams}) {
         for (int spacePercent : {RunCycles::kMarquee, 90}) {
-            for (const Case& c : cases) {
+            for (const FaultCase& c : kFaultCases) {
                 for (unsigned seed = 1; seed <= 3; ++seed) {
                     RunCycles sender(seed, spacePercent, frames);
                     std::vector<Cycle> sent;
