@@ -234,11 +234,13 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
             .arg(std::chrono::duration<double, std::milli>(s.silenceThreshold).count(), 0, 'f', 1)
             .arg(s.silenceLearned ? QStringLiteral(" (learned)") : QString());
     const QString counters =
-        QStringLiteral("cycles %1    blankings %2    resyncs %3    bytes %4    "
-                       "%5 cycles/s    %6 bytes/s")
+        QStringLiteral("cycles %1    blankings %2    resyncs %3    realigned %4    dropped %5    "
+                       "bytes %6    %7 cycles/s    %8 bytes/s")
             .arg(s.counts.cycles)
             .arg(s.counts.blankings)
             .arg(s.counts.resyncs)
+            .arg(s.counts.realignments)
+            .arg(s.counts.droppedBytes)
             .arg(s.counts.bytes)
             .arg(s.cyclesPerSecond, 0, 'f', 1)
             .arg(s.bytesPerSecond, 0, 'f', 0);
