@@ -36,6 +36,12 @@ for path in /usr/bin/lumora /usr/bin/lumora-display /usr/lib/lumora/libVbVis10.s
     /usr/share/doc/lumora/copyright; do
     grep -qx "$path" "$work/contents" || fail "the package lacks $path"
 done
+# A build that made the display's firmware packages its image.
+firmware=
+if [ -f "$build_dir/firmware/lumora-display-firmware.hex" ]; then
+    firmware=/usr/share/lumora/firmware/lumora-display-firmware.hex
+    grep -qx "$firmware" "$work/contents" || fail "the package lacks $firmware"
+fi
 if grep -v -E '^/usr/(bin|lib/lumora|share)/' "$work/contents" | grep -v -E '^/usr/(lib/?|share/?)?$' | grep -q .; then
     fail "the package installs outside /usr/bin, /usr/lib/lumora and /usr/share:"
     grep -v -E '^/usr/(bin|lib/lumora|share)/' "$work/contents" >&2
@@ -52,6 +58,9 @@ done
 # Unpacked, the programs find their library through RUNPATH alone.
 dpkg-deb -x "$deb" "$work/root"
 bin=$work/root/usr/bin
+if [ -n "$firmware" ] && ! cmp -s "$work/root$firmware" "$build_dir/firmware/lumora-display-firmware.hex"; then
+    fail "the packaged firmware image is not the one built"
+fi
 run() { env -u LD_LIBRARY_PATH -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" "$@"; }
 [ "$(run "$bin/lumora" --version)" = "lumora $version" ] || fail "lumora --version"
 [ "$(run "$bin/lumora-display" --version)" = "lumora-display $version" ] || fail "lumora-display --version"
