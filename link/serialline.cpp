@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serialline.h"
 
+#include "devicefiles.h"
 #include "serialports.h"
 #include "wireformat.h"
 
-#include <QFileInfo>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -18,17 +18,12 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace lumora {
 
 namespace {
-
-// Unix98 pseudo-terminal slaves (/dev/pts/N) have the major numbers 136..143.
-constexpr unsigned kPtySlaveMajorFirst = 136;
-constexpr unsigned kPtySlaveMajorLast = 143;
 
 // Sleep between two passes of a wait that found no room, so that a stalled
 // line costs next to no processor time. One millisecond is about six bytes
@@ -49,10 +44,7 @@ std::string text(const QString& s)
 bool isPtySlave(int fd)
 {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
-        return false;
-    const unsigned m = major(st.st_rdev);
-    return m >= kPtySlaveMajorFirst && m <= kPtySlaveMajorLast;
+    return ::fstat(fd, &st) == 0 && lumora::isPtySlave(st);
 }
 
 }  // namespace
@@ -142,8 +134,7 @@ void SerialLine::open()
 
     // Open the device behind any symlink, so that its lock file is the same
     // whichever name another program used.
-    const QString canonical = QFileInfo(configured).canonicalFilePath();
-    const QString path = canonical.isEmpty() ? configured : canonical;
+    const QString path = canonicalDevice(configured);
     m_device = path == configured ? configured : configured + " (" + path + ")";
 
     m_port->setPortName(path);
@@ -196,7 +187,8 @@ std::string SerialLine::openFailureReason(const QString& path) const
 // that do exist, so that the report shows what there is to choose from.
 void SerialLine::throwOpenFailure(const std::string& reason)
 {
-    const QString ports = describeSerialPorts(findSerialPorts(device()), device());
+    const QString configured = device();
+    const QString ports = describeSerialPorts(findSerialPorts(configured), configured);
     throw Failure(FailureNumber::PortNotOpen,
                   text(m_device) + ": " + reason + "\n\nSerial ports on this computer:\n" + text(ports));
 }

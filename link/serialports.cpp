@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serialports.h"
 
+#include "devicefiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <vector>
 
 #include <dirent.h>
 #include <signal.h>
@@ -23,35 +26,11 @@ namespace lumora {
 
 namespace {
 
-// Unix98 pseudo-terminal slaves (/dev/pts/N) have the major numbers 136..143.
-constexpr unsigned kPtySlaveMajorFirst = 136;
-constexpr unsigned kPtySlaveMajorLast = 143;
-
 // Where serial programs leave their lock files, named LCK..<device below
 // /dev, slashes as underscores>, holding the owner's process id first.
 constexpr std::array<const char*, 3> kLockDirectories = {"/run/lock", "/var/lock", "/tmp"};
 
 const QString kStableNameDirectory = QStringLiteral("/dev/serial/by-id");
-
-QString canonical(const QString& path)
-{
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
-}
-
-bool isPtySlave(const QString& device)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
-        return false;
-    return major(st.st_rdev) >= kPtySlaveMajorFirst && major(st.st_rdev) <= kPtySlaveMajorLast;
-}
-
-bool isCharacterDevice(const QString& device)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode);
-}
 
 QString commandOf(pid_t pid)
 {
@@ -94,29 +73,35 @@ QString lockFileOwner(const QString& device)
     return {};
 }
 
-// The process holding a flock() on the device, from /proc/locks, whose
+// The processes holding a flock() on some file, from /proc/locks, whose
 // lines read "1: FLOCK  ADVISORY  WRITE 812 00:1a:5 0 EOF" (pid, then the
-// file's device in hex and its inode).
-QString flockOwner(const QString& device)
+// file's device in hex and its inode), by that file.
+std::map<QString, pid_t> flockHolders()
+{
+    std::map<QString, pid_t> holders;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return holders;
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QStringList fields = QString::fromLatin1(line).split(' ', Qt::SkipEmptyParts);
+        if (fields.size() >= 6 && fields[1] == QLatin1String("FLOCK") && !holders.contains(fields[5]))
+            holders[fields[5]] = static_cast<pid_t>(fields[4].toLong());
+    }
+    return holders;
+}
+
+// The process holding a flock() on the device, or empty.
+QString flockOwner(const QString& device, const std::map<QString, pid_t>& holders)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(device).constData(), &st) != 0)
-        return {};
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
         return {};
     const QString file = QStringLiteral("%1:%2:%3")
                              .arg(major(st.st_dev), 2, 16, QLatin1Char('0'))
                              .arg(minor(st.st_dev), 2, 16, QLatin1Char('0'))
                              .arg(st.st_ino);
-    for (const QByteArray& line : locks.readAll().split('\n')) {
-        const QStringList fields = QString::fromLatin1(line).split(' ', Qt::SkipEmptyParts);
-        if (fields.size() < 6 || fields[1] != QLatin1String("FLOCK") || fields[5] != file)
-            continue;
-        const auto pid = static_cast<pid_t>(fields[4].toLong());
-        return holderText(pid, commandOf(pid));
-    }
-    return {};
+    const auto holder = holders.find(file);
+    return holder == holders.end() ? QString() : holderText(holder->second, commandOf(holder->second));
 }
 
 // Which of `devices` the other processes have open, by their descriptors.
@@ -184,38 +169,40 @@ SerialPortList findSerialPorts(const QString& alsoDevice)
         entry.serialNumber = info.serialNumber();
         list.ports.push_back(entry);
     }
+    std::vector<QString> canonicalDevices;
+    for (const SerialPortEntry& entry : list.ports)
+        canonicalDevices.push_back(canonicalDevice(entry.device));
     if (!alsoDevice.isEmpty()) {
-        const QString device = canonical(alsoDevice);
-        const bool listed = std::any_of(list.ports.begin(), list.ports.end(),
-                                        [&](const SerialPortEntry& e) { return canonical(e.device) == device; });
-        if (!listed && isCharacterDevice(device)) {
+        const QString device = canonicalDevice(alsoDevice);
+        struct stat st {};
+        if (std::find(canonicalDevices.begin(), canonicalDevices.end(), device) == canonicalDevices.end() &&
+            ::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode)) {
             SerialPortEntry entry;
             entry.device = device;
-            if (isPtySlave(device))
+            if (isPtySlave(st))
                 entry.description = QStringLiteral("pseudo-terminal");
             list.ports.push_back(entry);
+            canonicalDevices.push_back(device);
         }
     }
-    std::sort(list.ports.begin(), list.ports.end(),
-              [](const SerialPortEntry& a, const SerialPortEntry& b) { return a.device < b.device; });
 
     const auto names = stableNames();
-    std::set<QString> devices;
-    for (SerialPortEntry& entry : list.ports) {
-        const QString device = canonical(entry.device);
-        devices.insert(device);
+    const std::set<QString> devices(canonicalDevices.begin(), canonicalDevices.end());
+    const auto holders = descriptorHolders(devices, list.allProcessesSeen);
+    const auto flocks = flockHolders();
+    for (std::size_t i = 0; i < list.ports.size(); ++i) {
+        SerialPortEntry& entry = list.ports[i];
+        const QString& device = canonicalDevices[i];
         if (const auto name = names.find(device); name != names.end())
             entry.stableName = name->second;
-    }
-    const auto holders = descriptorHolders(devices, list.allProcessesSeen);
-    for (SerialPortEntry& entry : list.ports) {
-        const QString device = canonical(entry.device);
         entry.lockedBy = lockFileOwner(device);
         if (entry.lockedBy.isEmpty())
-            entry.lockedBy = flockOwner(device);
+            entry.lockedBy = flockOwner(device, flocks);
         if (const auto holder = holders.find(device); holder != holders.end())
             entry.openIn = holder->second;
     }
+    std::sort(list.ports.begin(), list.ports.end(),
+              [](const SerialPortEntry& a, const SerialPortEntry& b) { return a.device < b.device; });
     return list;
 }
 
@@ -223,7 +210,7 @@ QString describeSerialPorts(const SerialPortList& list, const QString& chosen)
 {
     if (list.ports.empty())
         return QStringLiteral("  none found");
-    const QString chosenDevice = chosen.isEmpty() ? QString() : canonical(chosen);
+    const QString chosenDevice = chosen.isEmpty() ? QString() : canonicalDevice(chosen);
     QStringList lines;
     for (const SerialPortEntry& entry : list.ports) {
         QStringList about;
@@ -242,7 +229,7 @@ QString describeSerialPorts(const SerialPortList& list, const QString& chosen)
             line += QStringLiteral("open in ") + entry.openIn;
         else
             line += list.allProcessesSeen ? QStringLiteral("free") : QStringLiteral("free, as far as your programs go");
-        if (!chosenDevice.isEmpty() && canonical(entry.device) == chosenDevice)
+        if (!chosenDevice.isEmpty() && canonicalDevice(entry.device) == chosenDevice)
             line += QStringLiteral("  <- chosen");
         lines << line;
         if (!entry.stableName.isEmpty())
