@@ -11,6 +11,10 @@
 
 namespace lumora {
 
+namespace {
+
+// What the report adds to the failure's own text, empty for most failures:
+// for a port that cannot be opened, how to choose another.
 QString errorAdvice(const Failure& failure)
 {
     if (failure.number() == static_cast<int>(FailureNumber::PortNotOpen))
@@ -18,15 +22,9 @@ QString errorAdvice(const Failure& failure)
     return {};
 }
 
-QString errorReportText(const Failure& failure)
-{
-    QString text = QStringLiteral("Run-time error '%1':\n\n%2").arg(failure.number()).arg(QString::fromStdString(failure.what()));
-    if (const QString advice = errorAdvice(failure); !advice.isEmpty())
-        text += QStringLiteral("\n\n") + advice;
-    return text;
-}
+}  // namespace
 
-void showStartUpError(const QString& message)
+void showErrorBox(const QString& message)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumora"), message, QMessageBox::Ok);
     box.exec();
@@ -34,14 +32,19 @@ void showStartUpError(const QString& message)
 
 void reportFailure(const Failure& failure)
 {
+    const QString advice = errorAdvice(failure);
     std::fprintf(stderr, "lumora: run-time error %d: %s\n", failure.number(), failure.what());
-    if (const QString advice = errorAdvice(failure); !advice.isEmpty())
+    if (!advice.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(advice));
     std::fflush(stderr);
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumora"), errorReportText(failure),
-                        QMessageBox::Ok);
-        box.exec();
+        // "Run-time error '1001':\n\nLibrary not found: ...", then the advice.
+        QString text = QStringLiteral("Run-time error '%1':\n\n%2")
+                           .arg(failure.number())
+                           .arg(QString::fromStdString(failure.what()));
+        if (!advice.isEmpty())
+            text += QStringLiteral("\n\n") + advice;
+        showErrorBox(text);
     }
     std::fflush(stdout);
     // Straight out: the failure may have struck deep inside a running cycle,

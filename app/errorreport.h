@@ -20,15 +20,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitInstallFailed = 1;  // the plug-in could not be installed
 inline constexpr int kExitFailure = 2;        // the error report ended the program
 
-// The message text: "Run-time error '1001':\n\nLibrary not found: ...",
-// then for a port that cannot be opened how to choose another.
-QString errorReportText(const Failure& failure);
-// What the report adds to the failure's own text, empty for most failures.
-QString errorAdvice(const Failure& failure);
-
-// A wrong argument or setting found at start-up, in a modal message box
-// for a user who has no terminal to read it on.
-void showStartUpError(const QString& message);
+// A modal message box titled Lumora: the error report's, and the one that
+// shows a wrong argument or setting found at start-up to a user who has no
+// terminal to read it on.
+void showErrorBox(const QString& message);
 
 [[noreturn]] void reportFailure(const Failure& failure);
 

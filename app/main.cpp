@@ -51,7 +51,7 @@ int main(int argc, char* argv[])
             std::optional<lumora::WindowSystemStart> start(std::in_place, "lumora", lumora::kExitBadArguments);
             QApplication app(argc, argv);
             start.reset();
-            lumora::showStartUpError(startUp.error);
+            lumora::showErrorBox(startUp.error);
         }
         return lumora::kExitBadArguments;
     }

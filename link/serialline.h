@@ -72,7 +72,6 @@ public:
     // seconds. The bytes and their order do not change. Takes effect at the
     // next write; throws Failure(Internal) outside the range.
     void setOutputBufferBytes(int bytes);
-    int outputBufferBytes() const { return m_outputBufferBytes; }
 
     // PortOpen = true. Throws Failure(PortNotOpen) naming the device and the
     // reason: absent, busy (held by another program), no permission.
@@ -85,7 +84,7 @@ public:
     // even when this throws.
     void close();
     bool isOpen() const;
-    // Bytes written but not yet on the wire, 0..outputBufferBytes().
+    // Bytes written but not yet on the wire, 0 up to the output buffer's size.
     int outstanding() const;
 
     // How long a waiting write() or close() lets the line take no byte at
