@@ -24,18 +24,24 @@ Bridge::~Bridge()
 
 std::unique_ptr<AudioSource> Bridge::makeSource(const SourceChoice &choice)
 {
+    std::unique_ptr<AudioSource> source;
     switch (choice.kind) {
     case SourceChoice::Kind::Pulse:
-        return std::make_unique<PulseSource>(m_ring, choice.argument);
+        source = std::make_unique<PulseSource>(m_ring, choice.argument);
+        break;
     case SourceChoice::Kind::Fifo:
-        return std::make_unique<FifoSource>(m_ring, choice.argument);
+        source = std::make_unique<FifoSource>(m_ring, choice.argument);
+        break;
     case SourceChoice::Kind::File:
-        return std::make_unique<FileSource>(m_ring, choice.argument);
+        source = std::make_unique<FileSource>(m_ring, choice.argument);
+        break;
     case SourceChoice::Kind::Demo:
     case SourceChoice::Kind::Auto:
+        source = std::make_unique<DemoSource>(m_ring);
         break;
     }
-    return std::make_unique<DemoSource>(m_ring);
+    source->setDemand(&m_demand);
+    return source;
 }
 
 bool Bridge::install(const char *choiceText, std::ostream &log)
@@ -50,8 +56,7 @@ bool Bridge::install(const char *choiceText, std::ostream &log)
         return false;
     }
     if (choice->kind == SourceChoice::Kind::Auto) {
-        auto pulse = std::make_unique<PulseSource>(m_ring, std::string());
-        pulse->setDemand(&m_demand);
+        auto pulse = makeSource({SourceChoice::Kind::Pulse, std::string()});
         if (const auto error = pulse->start(); !error) {
             m_source = std::move(pulse);
             return true;
@@ -60,14 +65,12 @@ bool Bridge::install(const char *choiceText, std::ostream &log)
         }
         pulse.reset();
         m_ring.clear();
-        auto demo = std::make_unique<DemoSource>(m_ring);
-        demo->setDemand(&m_demand);
+        auto demo = makeSource({SourceChoice::Kind::Demo, std::string()});
         demo->start();
         m_source = std::move(demo);
         return true;
     }
     auto source = makeSource(*choice);
-    source->setDemand(&m_demand);
     if (const auto error = source->start()) {
         log << kLogPrefix << *error << '\n';
         return false;

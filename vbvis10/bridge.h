@@ -47,6 +47,7 @@ public:
     SampleRing &ring() { return m_ring; }
 
 private:
+    // The source, not yet started, told when the calls ask for its values.
     std::unique_ptr<AudioSource> makeSource(const SourceChoice &choice);
 
     SampleRing m_ring;
