@@ -64,7 +64,9 @@ bool PtyLine::read(std::vector<std::uint8_t>& bytes, std::size_t limit, std::chr
     pollfd fd{m_pty->master(), POLLIN, 0};
     const timespec wait{static_cast<time_t>(timeout.count() / 1000000),
                         static_cast<long>(timeout.count() % 1000000) * 1000};
-    const int ready = ::ppoll(&fd, 1, &wait, nullptr);
+    // With no room for bytes, only wait: waiting on a pty that holds bytes
+    // would return at once, and the caller would spin.
+    const int ready = ::ppoll(&fd, limit == 0 ? 0 : 1, &wait, nullptr);
     if (ready < 0) {
         if (errno == EINTR)
             return true;

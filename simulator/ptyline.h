@@ -31,7 +31,8 @@ public:
     bool takeOpened();
 
     // Waits up to `timeout` for bytes, then appends at most `limit` of those
-    // waiting. False on a read error (which `error` then names).
+    // waiting; with a `limit` of 0 it waits the whole `timeout`. False on a
+    // read error (which `error` then names).
     bool read(std::vector<std::uint8_t>& bytes, std::size_t limit, std::chrono::microseconds timeout,
               std::string& error);
 

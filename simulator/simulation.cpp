@@ -66,7 +66,7 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
                          static_cast<long long>(lag.count() / 1000));
         behind = lag > kBehindWarning / 2 && (behind || lag > kBehindWarning);
 
-        if (m_pty->takeOpened() && m_resetOnOpen) {
+        if (m_resetOnOpen && m_pty->takeOpened()) {
             m_display->resetBoard(cyclesIn(kBootloaderTime));
             if (onReset)
                 onReset();
