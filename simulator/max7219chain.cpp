@@ -48,7 +48,6 @@ void Max7219Chain::setLoad(bool level)
     m_load = level;
     if (!rising)
         return;
-    ++m_latches;
     for (Chip& chip : m_chips) {
         const std::uint8_t address = (chip.shift >> 8) & 0x0F;
         const std::uint8_t value = chip.shift & 0xFF;

@@ -31,7 +31,7 @@ public:
     struct Chip {
         std::array<std::uint8_t, kDigits> digits{};
         std::uint8_t decodeMode = 0;
-        std::uint8_t intensity = 0;
+        std::uint8_t intensity = 0;  // kept, but a lamp is lit or dark whatever its brightness
         std::uint8_t scanLimit = 0;
         bool running = false;      // shutdown register bit 0
         bool displayTest = false;  // display test register bit 0
@@ -44,11 +44,6 @@ public:
     void setClk(bool level);
     void setLoad(bool level);
 
-    int chipCount() const { return static_cast<int>(m_chips.size()); }
-    const Chip& chip(int index) const { return m_chips[static_cast<std::size_t>(index)]; }
-    // Latches seen (LOAD rising edges).
-    std::uint64_t latches() const { return m_latches; }
-
     // The segments lit on digit `digit` of chip `index` (bit 0 = segment G
     // .. bit 7 = DP), after display test, shutdown, scan limit and decoding.
     std::uint8_t litSegments(int index, int digit) const;
@@ -58,7 +53,6 @@ private:
     bool m_din = false;
     bool m_clk = false;
     bool m_load = false;
-    std::uint64_t m_latches = 0;
 };
 
 }  // namespace lumora::sim

@@ -190,11 +190,6 @@ std::uint64_t SimulatedDisplay::cycle() const
     return m_avr->cycle;
 }
 
-bool SimulatedDisplay::stopped() const
-{
-    return m_avr->state == cpu_Done || m_avr->state == cpu_Crashed;
-}
-
 DisplayState SimulatedDisplay::state() const
 {
     DisplayState state;
@@ -202,7 +197,6 @@ DisplayState SimulatedDisplay::state() const
         for (int group = 0; group < kGroups; ++group)
             state.lamps[static_cast<std::size_t>(row * kGroups + group)] = m_chain.litSegments(row, group);
     }
-    state.intensity = m_chain.chip(0).intensity;
     state.lcdOn = hd44780_get_flag(m_lcd.get(), HD44780_FLAG_D) != 0;
     // DDRAM: line 1 from address 0x00, line 2 from 0x40.
     constexpr int kLineAddress[kLcdLines] = {0x00, 0x40};

@@ -60,7 +60,6 @@ struct DisplayState {
     std::array<std::uint8_t, kLampBytes> lamps{};
     std::array<std::string, kLcdLines> lines;  // kLcdColumns characters each
     bool lcdOn = false;
-    std::uint8_t intensity = 0;  // of chip 1, 0..15
 };
 
 struct Update {
@@ -107,11 +106,9 @@ public:
     // once the firmware has stopped (crashed, or slept with interrupts off).
     bool runUntil(std::uint64_t cycle);
     std::uint64_t cycle() const;
-    bool stopped() const;
 
     DisplayState state() const;
     const SimulationCounts& counts() const { return m_counts; }
-    const Max7219Chain& lampChain() const { return m_chain; }
 
     std::function<void(const Update&)> onUpdate;
 
