@@ -42,6 +42,16 @@ std::unique_ptr<ByteSource> openSource(const Options& options, std::string& erro
     return pty;
 }
 
+// --help and --version: prints what they ask for, and the program ends.
+bool printsAndEnds(const Options& options)
+{
+    if (options.help)
+        std::fputs(helpText().c_str(), stdout);
+    else if (options.version)
+        std::fputs("lumora-display " LUMORA_VERSION "\n", stdout);
+    return options.help || options.version;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -58,14 +68,8 @@ int main(int argc, char* argv[])
     });
     if (!options && !qtArguments)
         return fail(error);
-    if (options && options->help) {
-        std::fputs(helpText().c_str(), stdout);
+    if (options && printsAndEnds(*options))
         return 0;
-    }
-    if (options && options->version) {
-        std::fputs("lumora-display " LUMORA_VERSION "\n", stdout);
-        return 0;
-    }
 
     const bool headless = options ? options->headless
                                   : std::find(arguments.begin(), arguments.end(), "--headless") !=
@@ -82,14 +86,8 @@ int main(int argc, char* argv[])
         options = parseOptions(arguments, error);
         if (!options)
             return fail(error);
-        if (options->help) {
-            std::fputs(helpText().c_str(), stdout);
+        if (printsAndEnds(*options))
             return 0;
-        }
-        if (options->version) {
-            std::fputs("lumora-display " LUMORA_VERSION "\n", stdout);
-            return 0;
-        }
     }
 
     auto source = openSource(*options, error);
