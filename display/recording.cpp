@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recording.h"
 
+#include "wireformat.h"
+
 #include <charconv>
 
 namespace lumora::display {
@@ -52,18 +54,6 @@ std::string parseLine(const std::string& line, RecordedChunk& chunk)
 
 }  // namespace
 
-std::string hexBytes(std::span<const std::uint8_t> bytes)
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t byte : bytes) {
-        text.push_back(kDigits[byte >> 4]);
-        text.push_back(kDigits[byte & 0x0f]);
-    }
-    return text;
-}
-
 std::string recordingHeader()
 {
     return "# lumora-display recording 1\n";
@@ -71,7 +61,7 @@ std::string recordingHeader()
 
 std::string recordingLine(const RecordedChunk& chunk)
 {
-    return std::to_string(chunk.offset.count()) + ' ' + hexBytes(chunk.bytes) + '\n';
+    return std::to_string(chunk.offset.count()) + ' ' + wire::hexBytes(chunk.bytes) + '\n';
 }
 
 RecordingReader::RecordingReader(std::istream& in)

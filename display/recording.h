@@ -36,9 +36,6 @@ struct RecordedChunk {
     bool operator==(const RecordedChunk&) const = default;
 };
 
-// "0a1bff": two lowercase hex digits per byte.
-std::string hexBytes(std::span<const std::uint8_t> bytes);
-
 std::string recordingHeader();  // the first line, with its newline
 std::string recordingLine(const RecordedChunk& chunk);  // with its newline
 

@@ -116,7 +116,7 @@ void Session::handle(const DecodedEvent& event)
     m_cycleRate.add(event.arrival, 1);
     if (m_options.printCycles) {
         printLine(std::string(event.kind == Kind::Blanking ? "B " : "C ") +
-                  std::to_string(event.sequence) + ' ' + hexBytes(wire::encode(event.cycle)));
+                  std::to_string(event.sequence) + ' ' + wire::hexBytes(wire::encode(event.cycle)));
     }
     if (m_window)
         m_window->showCycle(event.cycle);

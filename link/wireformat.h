@@ -32,6 +32,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -94,5 +95,9 @@ Cycle decode(std::span<const std::uint8_t> bytes);
 // and of the blanking sequence (a hold-off, 8 groups, 20 spaces).
 std::vector<Step> cycleSteps(const Cycle& cycle);
 std::vector<Step> blankingSteps();
+
+// "0a1bff": two lowercase hex digits per byte, as recordings and test
+// output show bytes.
+std::string hexBytes(std::span<const std::uint8_t> bytes);
 
 }  // namespace lumora::wire

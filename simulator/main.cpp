@@ -4,6 +4,7 @@
 #include "ptyline.h"
 #include "simulation.h"
 #include "simwindow.h"
+#include "wireformat.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -102,17 +103,6 @@ bool parse(int argc, char** argv, Options& options, std::string& error)
         }
     }
     return true;
-}
-
-std::string hexOf(const lumora::sim::DisplayState& state)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t b : state.lamps) {
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
 }
 
 bool isBlank(const lumora::sim::DisplayState& state)
@@ -227,7 +217,7 @@ int main(int argc, char** argv)
             std::fprintf(g_reports, "U %llu %llu %llu %s |%s|%s|\n", static_cast<unsigned long long>(update.sequence),
                         static_cast<unsigned long long>(update.cycle / (lumora::sim::kClockHz / 1000)),
                         static_cast<unsigned long long>(update.latencyCycles / (lumora::sim::kClockHz / 1000000)),
-                        hexOf(s).c_str(), s.lines[0].c_str(), s.lines[1].c_str());
+                        lumora::wire::hexBytes(s.lamps).c_str(), s.lines[0].c_str(), s.lines[1].c_str());
             std::fflush(g_reports);
         }
         if (isBlank(update.state) && options.quitAfterBlankings > 0 && ++blankings >= options.quitAfterBlankings)

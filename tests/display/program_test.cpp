@@ -57,7 +57,7 @@ void writeCycle(int fd, const wire::Cycle& cycle)
 
 std::string cycleLine(char kind, int sequence, const wire::Cycle& cycle)
 {
-    return std::string(1, kind) + ' ' + std::to_string(sequence) + ' ' + hexBytes(wire::encode(cycle));
+    return std::string(1, kind) + ' ' + std::to_string(sequence) + ' ' + wire::hexBytes(wire::encode(cycle));
 }
 
 std::string readSlavePath(Subprocess& display)
@@ -233,7 +233,7 @@ TEST(LumoraDisplayProgram, PortModeReadsTheDeviceAndEndsWhenItVanishes)
             }
         }
     }
-    EXPECT_EQ(cycle.substr(cycle.find(' ', 2) + 1), hexBytes(wire::encode(sampleCycle(5))));
+    EXPECT_EQ(cycle.substr(cycle.find(' ', 2) + 1), wire::hexBytes(wire::encode(sampleCycle(5))));
 
     ::close(master);
     const auto rest = display.readRest(10s);

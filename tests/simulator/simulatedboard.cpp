@@ -12,20 +12,9 @@ namespace lumora::sim::testing {
 
 using namespace std::chrono_literals;
 
-std::string hexOf(const std::vector<std::uint8_t>& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t b : bytes) {
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
-}
-
 std::string hexOfLamps(const wire::Cycle& cycle)
 {
-    return hexOf({cycle.lamps.begin(), cycle.lamps.end()});
+    return wire::hexBytes(cycle.lamps);
 }
 
 std::optional<ShownUpdate> parseUpdate(const std::string& line)

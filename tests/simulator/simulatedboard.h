@@ -25,7 +25,6 @@ struct ShownUpdate {
     std::string line2;
 };
 
-std::string hexOf(const std::vector<std::uint8_t>& bytes);
 std::string hexOfLamps(const wire::Cycle& cycle);
 std::optional<ShownUpdate> parseUpdate(const std::string& line);
 
