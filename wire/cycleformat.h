@@ -94,5 +94,11 @@ constexpr bool fitsCycleOffset(uint8_t byte, int offset)
     return offset < kLampBytes ? isLampByte(byte) : isTextByte(byte);
 }
 
+// The byte at `offset` (0..83) of the blanking sequence.
+constexpr uint8_t blankByteAt(int offset)
+{
+    return offset < kLampBytes ? kBlankLamp : static_cast<uint8_t>(kBlankChar);
+}
+
 }  // namespace wire
 }  // namespace lumora

@@ -167,7 +167,7 @@ public:
             startSearch(byte);
             return Completed::Nothing;
         }
-        const bool blank = byte == (m_offset < kLampBytes ? kBlankLamp : static_cast<uint8_t>(kBlankChar));
+        const bool blank = byte == blankByteAt(m_offset);
         m_blankSoFar = blank && (m_offset == 0 || m_blankSoFar);
         if (m_offset != kCycleBytes - 1)
             return Completed::Nothing;
@@ -199,7 +199,6 @@ public:
     // Bytes since the last reported cycle that may still become part of
     // one, 0..84.
     int pendingBytes() const { return m_pending + (m_mode == Mode::Holding ? 1 : 0); }
-    bool searching() const { return m_mode == Mode::Searching; }
 
 private:
     // How a cycle's lamps compare with the history of the cycles before
@@ -325,8 +324,15 @@ private:
     __attribute__((noinline)) void startSearch(uint8_t culprit)
     {
         m_mode = Mode::Searching;
+        restartSearch(isLampByte(culprit), isTextByte(culprit));
+    }
+
+    // Every count is possible again; those that put the latest byte (a lamp
+    // value, a character) where it fits are the strong ones.
+    __attribute__((always_inline)) void restartSearch(bool lamp, bool text)
+    {
         m_searchAge = 1;
-        m_strong.fill(isLampByte(culprit), isTextByte(culprit));
+        m_strong.fill(lamp, text);
         m_weak.fill(true, true);
     }
 
@@ -341,9 +347,7 @@ private:
         if (m_searchAge <= kCycleBytes)
             ++m_searchAge;
         if (m_weak.empty()) {
-            m_searchAge = 1;
-            m_strong.fill(lamp, text);
-            m_weak.fill(true, true);
+            restartSearch(lamp, text);
             return Completed::Nothing;
         }
         if (!m_weak.endsCycle())
@@ -492,7 +496,7 @@ private:
             cycle[offset++] = bytes[index];
         bool blank = true;
         for (offset = 0; offset < kCycleBytes && blank; ++offset)
-            blank = cycle[offset] == (offset < kLampBytes ? kBlankLamp : static_cast<uint8_t>(kBlankChar));
+            blank = cycle[offset] == blankByteAt(offset);
         if (m_offset != kCycleBytes - 1)
             ++m_counts.realignments;
         m_offset = kCycleBytes - 1;
