@@ -139,7 +139,7 @@ const QPixmap& DisplayWindow::groupTile(const DisplayLayout& layout, int column,
     QPainter painter(&tile);
     // Lamp after lamp, as they overlap: a glow lies over its left
     // neighbour's edge.
-    for (int lamp = 1; lamp <= 8; ++lamp) {
+    for (int lamp = 1; lamp <= wire::kLampsPerGroup; ++lamp) {
         const PointF centre = layout.lampCentre(1, column, lamp);
         painter.drawPixmap(QPointF(std::round(centre.x) - m_lampReach - area.left(),
                                    std::round(centre.y) - m_lampReach - area.top()),
@@ -161,7 +161,7 @@ void DisplayWindow::prepareLamps(const DisplayLayout& layout)
     const double diameter = layout.lampDiameter();
     m_lampReach = lampReach(pitch);
     const int side = 2 * m_lampReach;
-    for (int lamp = 1; lamp <= 8; ++lamp) {
+    for (int lamp = 1; lamp <= wire::kLampsPerGroup; ++lamp) {
         for (bool lit : {false, true}) {
             QPixmap pixmap(QSize(side, side) * ratio);
             pixmap.setDevicePixelRatio(ratio);

@@ -22,6 +22,8 @@
 // pins are those of the hardware SPI, so hardware SPI stays possible.
 #pragma once
 
+#include "cycleformat.h"
+
 #include <avr/io.h>
 #include <stdint.h>
 
@@ -55,9 +57,9 @@ constexpr uint8_t kStrobe = _BV(PC0);
 // divider 34 gives 16 MHz / (8 * 35) = 57143 baud, 0.8 % slow; without it
 // the nearest divider (16) gives 58824 baud, 2.1 % fast, which leaves the
 // receiver too little margin against a sender that is itself off.
-constexpr uint32_t kBaud = 57600;
 constexpr uint16_t kUbrr = 34;
-static_assert(kClockHz / (8UL * (kUbrr + 1)) > kBaud * 99 / 100, "baud too far off");
+static_assert(kClockHz / (8UL * (kUbrr + 1)) > static_cast<uint32_t>(lumora::wire::kBaudRate) * 99 / 100,
+              "baud too far off");
 
 // Time base. Timer0 ticks every millisecond (CTC, clk/64, 250 counts);
 // timer2 (CTC, clk/8, one-shot) times the LCD's execution waits.

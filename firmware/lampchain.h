@@ -18,7 +18,6 @@ namespace lampchain {
 
 constexpr uint8_t kChips = 8;
 constexpr uint8_t kDigits = 8;
-constexpr uint8_t kLampBytes = kChips * kDigits;
 
 // Brightness 0..15; each step is 1/16 of the maximum segment current's duty.
 constexpr uint8_t kIntensity = 7;

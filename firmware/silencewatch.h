@@ -80,8 +80,6 @@ public:
                                                : static_cast<uint16_t>(threshold);
     }
 
-    uint16_t thresholdMs() const { return m_thresholdMs; }
-
 private:
     uint16_t m_recentMs[kLearningCycles] = {};
     uint8_t m_next = 0;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "simwindow.h"
 
+#include "cycleformat.h"
+
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
@@ -8,7 +10,6 @@
 namespace lumora::sim {
 namespace {
 
-constexpr int kLampsPerGroup = 8;
 constexpr int kLampPitch = 12;         // px, lamp centre to centre
 constexpr int kGroupGap = 10;          // px between groups, doubled between the channels
 constexpr int kMargin = 16;
@@ -21,7 +22,7 @@ const QColor kLcdText(20, 30, 10);
 
 int groupLeft(int group)
 {
-    return kMargin + group * (kLampsPerGroup * kLampPitch + kGroupGap) + (group >= 4 ? kGroupGap : 0);
+    return kMargin + group * (wire::kLampsPerGroup * kLampPitch + kGroupGap) + (group >= 4 ? kGroupGap : 0);
 }
 
 }  // namespace
@@ -55,7 +56,7 @@ void SimWindow::paintEvent(QPaintEvent*)
         const double y = kMargin + row * kLampPitch * 2 + kLampPitch * 0.5;
         for (int group = 0; group < kGroups; ++group) {
             const std::uint8_t lit = m_state.lamps[static_cast<std::size_t>(row * kGroups + group)];
-            for (int lamp = 0; lamp < kLampsPerGroup; ++lamp) {
+            for (int lamp = 0; lamp < wire::kLampsPerGroup; ++lamp) {
                 const double x = groupLeft(group) + lamp * kLampPitch + kLampPitch * 0.5;
                 painter.setBrush(((lit >> lamp) & 1) ? kLampOn : kLampOff);
                 painter.drawEllipse(QPointF(x, y), diameter / 2, diameter / 2);

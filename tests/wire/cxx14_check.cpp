@@ -17,6 +17,5 @@ uint32_t readCyclesWithoutTheStandardLibrary(const uint8_t* bytes, int count)
             reader.silence();
     }
     return reader.counts().cycles + static_cast<uint32_t>(reader.pendingBytes()) +
-           (reader.searching() ? 1U : 0U) +
            (lumora::wire::fitsCycleOffset(lumora::wire::levelLampByte(3, false), 0) ? 1U : 0U);
 }
