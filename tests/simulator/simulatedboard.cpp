@@ -81,32 +81,28 @@ void SimulatedBoard::send(const std::vector<std::uint8_t>& bytes)
     }
 }
 
-std::optional<ShownUpdate> SimulatedBoard::nextUpdate(std::chrono::milliseconds timeout)
+std::optional<std::string> SimulatedBoard::lineWhere(const std::function<bool(const std::string&)>& wanted,
+                                                     std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const auto line = m_process.readLine(left);
-        if (!line)
-            return std::nullopt;
-        if (auto update = parseUpdate(*line))
-            return update;
+        auto line = m_process.readLine(left);
+        if (!line || wanted(*line))
+            return line;
     }
     return std::nullopt;
 }
 
+std::optional<ShownUpdate> SimulatedBoard::nextUpdate(std::chrono::milliseconds timeout)
+{
+    const auto line = lineWhere([](const std::string& l) { return parseUpdate(l).has_value(); }, timeout);
+    return line ? parseUpdate(*line) : std::nullopt;
+}
+
 bool SimulatedBoard::waitForReset(std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const auto line = m_process.readLine(left);
-        if (!line)
-            return false;
-        if (line->rfind("R ", 0) == 0)
-            return true;
-    }
-    return false;
+    return lineWhere([](const std::string& l) { return l.rfind("R ", 0) == 0; }, timeout).has_value();
 }
 
 std::vector<std::string> SimulatedBoard::finish()

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -52,6 +53,10 @@ public:
     std::vector<std::string> finish();
 
 private:
+    // The next line that is `wanted`, skipping others, waiting up to `timeout`.
+    std::optional<std::string> lineWhere(const std::function<bool(const std::string&)>& wanted,
+                                         std::chrono::milliseconds timeout);
+
     display::testing::Subprocess m_process;
     int m_port = -1;
 };
