@@ -11,12 +11,12 @@
 
 namespace lumora {
 
-namespace {
-
-std::string describe(const std::string& what)
+std::string describeErrno(const std::string& what)
 {
     return what + ": " + std::strerror(errno);
 }
+
+namespace {
 
 bool makeLink(const std::string& target, const std::string& linkPath, std::string& error)
 {
@@ -28,11 +28,11 @@ bool makeLink(const std::string& target, const std::string& linkPath, std::strin
     const std::string temporary = linkPath + ".tmp" + std::to_string(::getpid());
     ::unlink(temporary.c_str());
     if (::symlink(target.c_str(), temporary.c_str()) != 0) {
-        error = describe("symlink " + linkPath);
+        error = describeErrno("symlink " + linkPath);
         return false;
     }
     if (::rename(temporary.c_str(), linkPath.c_str()) != 0) {
-        error = describe("rename to " + linkPath);
+        error = describeErrno("rename to " + linkPath);
         ::unlink(temporary.c_str());
         return false;
     }
@@ -47,33 +47,33 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::open(int masterFlags, const std:
     std::unique_ptr<PseudoTerminal> pty(new PseudoTerminal);
     pty->m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | masterFlags);
     if (pty->m_master < 0) {
-        error = describe("posix_openpt");
+        error = describeErrno("posix_openpt");
         return nullptr;
     }
     if (::grantpt(pty->m_master) != 0 || ::unlockpt(pty->m_master) != 0) {
-        error = describe("grantpt/unlockpt");
+        error = describeErrno("grantpt/unlockpt");
         return nullptr;
     }
     char name[256];
     if (::ptsname_r(pty->m_master, name, sizeof name) != 0) {
-        error = describe("ptsname_r");
+        error = describeErrno("ptsname_r");
         return nullptr;
     }
     pty->m_slavePath = name;
     pty->m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (pty->m_slave < 0) {
-        error = describe("open " + pty->m_slavePath);
+        error = describeErrno("open " + pty->m_slavePath);
         return nullptr;
     }
     termios settings {};
     if (::tcgetattr(pty->m_slave, &settings) != 0) {
-        error = describe("tcgetattr");
+        error = describeErrno("tcgetattr");
         return nullptr;
     }
     ::cfmakeraw(&settings);
     ::cfsetspeed(&settings, B57600);
     if (::tcsetattr(pty->m_slave, TCSANOW, &settings) != 0) {
-        error = describe("tcsetattr");
+        error = describeErrno("tcsetattr");
         return nullptr;
     }
     if (!linkPath.empty()) {

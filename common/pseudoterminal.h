@@ -45,4 +45,7 @@ private:
     std::string m_linkPath;
 };
 
+// "what: " and the text of errno, for a call on the pseudo-terminal that failed.
+std::string describeErrno(const std::string& what);
+
 }  // namespace lumora

@@ -2,7 +2,6 @@
 #include "ptysource.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -10,11 +9,6 @@
 namespace lumora::display {
 
 namespace {
-
-std::string describe(const char* what)
-{
-    return std::string(what) + ": " + std::strerror(errno);
-}
 
 void closeIfOpen(int& fd)
 {
@@ -33,7 +27,7 @@ std::unique_ptr<PtySource> PtySource::create(const std::string& linkPath, std::s
         return nullptr;
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC) != 0) {
-        error = describe("pipe2");
+        error = describeErrno("pipe2");
         return nullptr;
     }
     pty->m_wakeRead = wake[0];
@@ -65,7 +59,7 @@ void PtySource::readLoop(ChunkQueue& queue)
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            queue.finish(describe("poll"));
+            queue.finish(describeErrno("poll"));
             return;
         }
         if (fds[1].revents != 0)
@@ -81,7 +75,7 @@ void PtySource::readLoop(ChunkQueue& queue)
             if (got < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
             queue.finish(got == 0 ? std::string("pseudo-terminal closed")
-                                  : describe("reading the pseudo-terminal"));
+                                  : describeErrno("reading the pseudo-terminal"));
             return;
         }
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {

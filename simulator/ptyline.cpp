@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,15 +10,6 @@
 #include <unistd.h>
 
 namespace lumora::sim {
-namespace {
-
-std::string describe(const std::string& what)
-{
-    return what + ": " + std::strerror(errno);
-}
-
-}  // namespace
-
 std::unique_ptr<PtyLine> PtyLine::create(const std::string& linkPath, std::string& error)
 {
     std::unique_ptr<PtyLine> pty(new PtyLine);
@@ -30,7 +20,7 @@ std::unique_ptr<PtyLine> PtyLine::create(const std::string& linkPath, std::strin
     pty->m_openWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (pty->m_openWatch < 0 ||
         ::inotify_add_watch(pty->m_openWatch, pty->slavePath().c_str(), IN_OPEN) < 0) {
-        error = describe("inotify on " + pty->slavePath());
+        error = describeErrno("inotify on " + pty->slavePath());
         return nullptr;
     }
     return pty;
@@ -70,7 +60,7 @@ bool PtyLine::read(std::vector<std::uint8_t>& bytes, std::size_t limit, std::chr
     if (ready < 0) {
         if (errno == EINTR)
             return true;
-        error = describe("poll");
+        error = describeErrno("poll");
         return false;
     }
     if (ready == 0 || limit == 0)
@@ -80,7 +70,7 @@ bool PtyLine::read(std::vector<std::uint8_t>& bytes, std::size_t limit, std::chr
     if (n < 0) {
         if (errno == EAGAIN || errno == EINTR)
             return true;
-        error = describe("read " + slavePath());
+        error = describeErrno("read " + slavePath());
         return false;
     }
     bytes.insert(bytes.end(), buffer, buffer + n);
