@@ -29,14 +29,13 @@ void CycleDecoder::feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival
     using Completed = wire::CycleReader::Completed;
     if (bytes.empty())
         return;
-    if (m_lastArrival && m_reader.pendingBytes() > 0) {
-        const Nanoseconds pause = arrival - *m_lastArrival;
+    const Nanoseconds pause = m_line.place(arrival, bytes.size()).silence;
+    if (m_reader.pendingBytes() > 0) {
         if (pause > silenceThreshold())
             collect(m_reader.silence(), arrival, events);
         else
             m_longestPauseInCycle = std::max(m_longestPauseInCycle, pause);
     }
-    m_lastArrival = arrival;
     m_counts.bytes += bytes.size();
 
     for (std::uint8_t byte : bytes) {

@@ -6,6 +6,10 @@
 // it times the bytes, decides when a pause was a silence, and numbers what
 // the reader completes as events.
 //
+// Bytes are timed as the display's UART would have them (ReceivedLine):
+// one byte time apart, however the reader got them in chunks. A silence
+// is the time from the end of one byte to the beginning of the next.
+//
 // A silence on the line longer than the silence threshold ends whatever was
 // counted so far: the reader drops a partial cycle (a resynchronisation)
 // and the next byte starts a new count. Inside a run, where a fast sender
@@ -40,6 +44,7 @@
 #pragma once
 
 #include "cyclereader.h"
+#include "receivedline.h"
 #include "wireformat.h"
 
 #include <array>
@@ -114,7 +119,7 @@ private:
     wire::CycleReader::Counts m_seen;
     std::uint64_t m_unreportedDrops = 0;  // since the last event
     std::optional<Nanoseconds> m_fixedSilence;
-    std::optional<Nanoseconds> m_lastArrival;
+    wire::ReceivedLine m_line;
     Nanoseconds m_longestPauseInCycle{};
     // Longest inner pause of the last kLearningCycles ordinary cycles.
     std::array<Nanoseconds, kLearningCycles> m_recentPauses{};

@@ -212,7 +212,7 @@ TEST(CycleDecoder, FixedThresholdDecidesWhichSilenceResyncs)
         const auto bytes = wire::encode(sampleCycle(4));
         SenderStream stream(5us);
         stream.raw({bytes.begin(), bytes.begin() + 30})
-            .pause(c.pauseInsideCycle)
+            .silence(c.pauseInsideCycle)
             .raw({bytes.begin() + 30, bytes.end()});
 
         CycleDecoder decoder(c.threshold);
@@ -222,6 +222,33 @@ TEST(CycleDecoder, FixedThresholdDecidesWhichSilenceResyncs)
         EXPECT_EQ(decoder.counts().resyncs, c.resyncs ? 1U : 0U);
         EXPECT_EQ(decoder.counts().cycles, c.resyncs ? 0U : 1U);
         EXPECT_EQ(decoder.pendingBytes(), c.resyncs ? wire::kCycleBytes - 30 : 0);
+    }
+}
+
+// A sender that hands a pty its bytes up to 30 ms ahead of the line, in a
+// chunk every 5 ms, and stops for a while (it got no processor): the bytes
+// are timed as the UART has them, so a stall shorter than the lead is no
+// silence, and one longer is.
+TEST(CycleDecoder, BytesHandedAheadOfTheLineLeaveNoSilenceUntilTheLeadRunsOut)
+{
+    for (const auto& [stall, resyncs] : {std::pair{0ms, 0U}, {20ms, 0U}, {80ms, 1U}}) {
+        SCOPED_TRACE(stall.count());
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 12; ++i) {
+            const auto cycle = wire::encode(sampleCycle(i));
+            bytes.insert(bytes.end(), cycle.begin(), cycle.end());
+        }
+        SenderStream stream(1us);
+        stream.raw({bytes.begin(), bytes.begin() + 173});  // the first 30 ms at once
+        for (std::size_t sent = 173; sent < bytes.size(); sent += 29) {
+            stream.pause(sent == 173 + 29 * 10 ? stall + 5ms : 5ms);
+            const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(sent + 29, bytes.size()));
+            stream.raw({bytes.begin() + static_cast<std::ptrdiff_t>(sent), end});
+        }
+        CycleDecoder decoder(10ms);
+        stream.decode(decoder);
+        EXPECT_EQ(decoder.counts().resyncs, resyncs);
+        EXPECT_EQ(decoder.counts().cycles, 12U - resyncs);
     }
 }
 
@@ -243,7 +270,7 @@ TEST(CycleDecoder, GarbageNeverHidesACycleAfterAPause)
                 byte = static_cast<std::uint8_t>(random());
             stream.raw(bytes).pause(std::chrono::microseconds(below(20000)));
         }
-        stream.pause(kSilenceCeiling + 1ms).cycle(sampleCycle(static_cast<int>(seed)));
+        stream.silence(kSilenceCeiling + 1ms).cycle(sampleCycle(static_cast<int>(seed)));
 
         CycleDecoder learned;
         CycleDecoder fixed(20ms);

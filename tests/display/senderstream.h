@@ -6,6 +6,7 @@
 #include "cycledecoder.h"
 #include "wireformat.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <vector>
@@ -32,9 +33,16 @@ public:
         m_now += length;
         return *this;
     }
+    // The line falls silent for `length` once the bytes written so far have
+    // gone out at the line rate.
+    SenderStream& silence(Nanoseconds length)
+    {
+        m_now = std::max(m_now, m_lineFree) + length;
+        return *this;
+    }
     SenderStream& raw(std::vector<std::uint8_t> bytes)
     {
-        m_chunks.push_back({std::move(bytes), m_now});
+        push(std::move(bytes));
         return *this;
     }
 
@@ -59,14 +67,23 @@ private:
                     bytes.push_back(byte);
             }
             if (!bytes.empty())
-                m_chunks.push_back({bytes, m_now});
+                push(bytes);
             m_now += m_yieldCost * step.yieldsAfter;
         }
         return *this;
     }
 
+    void push(std::vector<std::uint8_t> bytes)
+    {
+        m_lineFree = std::max(m_now, m_lineFree) + kByteTime * static_cast<int>(bytes.size());
+        m_chunks.push_back({std::move(bytes), m_now});
+    }
+
+    static constexpr Nanoseconds kByteTime{1'000'000'000 / wire::kLineBytesPerSecond};
+
     Nanoseconds m_yieldCost;
     Nanoseconds m_now = std::chrono::seconds(1);
+    Nanoseconds m_lineFree{};
     std::vector<TimedChunk> m_chunks;
 };
 
