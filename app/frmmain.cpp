@@ -58,11 +58,6 @@ Bar& barAt(const std::array<Bar*, N>& group, std::int32_t index, const char* nam
 
 }  // namespace
 
-void yieldOnce()
-{
-    QCoreApplication::processEvents();
-}
-
 FrmMain::FrmMain(QWidget* parent) : QWidget(parent)
 {
     setObjectName("FrmMain");
@@ -117,7 +112,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent)
     connect(Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
     Timer1->start();
 
-    MSComm1 = new SerialLine(&yieldOnce, this);
+    MSComm1 = new SerialLine([this] { m_pump.yield(); }, this);
     MSComm1->setObjectName("MSComm1");
 }
 
@@ -217,9 +212,9 @@ void FrmMain::Command1_Click()
             SetSpectrum(0);
             SetSpectrum(1);
             UpdateFrameMatrix();
-            sendSteps(*MSComm1, wire::cycleSteps(currentCycle(FrameMatrix, MarqueeText)), yieldOnce);
+            sendSteps(*MSComm1, wire::cycleSteps(currentCycle(FrameMatrix, MarqueeText)), m_pump);
         }
-        sendSteps(*MSComm1, wire::blankingSteps(), yieldOnce);
+        sendSteps(*MSComm1, wire::blankingSteps(), m_pump);
         MSComm1->close();
         Command1->setEnabled(true);
         Command1->setFocus(Qt::OtherFocusReason);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "bar.h"
+#include "eventpump.h"
 #include "framematrix.h"
 
 #include <QWidget>
@@ -51,6 +52,9 @@ public:
     // True while Start's streaming run is active.
     bool running() const { return m_running; }
 
+    // The run's yields: the only moments in which a run services the window.
+    EventPump& pump() { return m_pump; }
+
     // Ends the program the polite way: while a run is active it acts as
     // Stop, lets the run blank the display and close the port, then closes
     // the window. Used for the window's close button and SIGINT/SIGTERM.
@@ -87,12 +91,10 @@ private:
     std::array<Bar*, 2> m_shVu{};
     std::array<Bar*, 8> m_shSpectrumL{};
     std::array<Bar*, 8> m_shSpectrumR{};
+    EventPump m_pump;
     bool m_running = false;
     bool m_closeRequested = false;
     bool m_shownOnce = false;
 };
-
-// One pass of the event pump: services every pending event and returns.
-void yieldOnce();
 
 }  // namespace lumora

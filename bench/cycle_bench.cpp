@@ -7,7 +7,7 @@
 #include "frmmain.h"
 #include "modvbvis10.h"
 #include "testbridge.h"
-
+#include "wireformat.h"
 
 #include <benchmark/benchmark.h>
 
@@ -70,14 +70,37 @@ void BM_DecodeSpectrumText(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeSpectrumText)->Arg(576)->Arg(16383);
 
-// One yield: a pass of the event pump in the shown window, with its 500 ms
-// timer running and nothing else pending.
+// A full pass through the event loop in the shown window, with its 500 ms
+// timer running and nothing else pending: what every yield cost before
+// yields skipped passes that have nothing to service.
+void BM_FullPass(benchmark::State& state)
+{
+    lumora::FrmMain& frm = window();
+    for (auto _ : state)
+        frm.pump().fullPass();
+}
+BENCHMARK(BM_FullPass);
+
+// One yield of a pause, as a run makes 12000 a cycle: most are skipped.
 void BM_Yield(benchmark::State& state)
 {
-    window();
+    lumora::FrmMain& frm = window();
     for (auto _ : state)
-        lumora::yieldOnce();
+        frm.pump().yield();
 }
 BENCHMARK(BM_Yield);
+
+// One cycle's pauses: 8 x 250 and 20 x 500 yields, 28 of them full passes.
+void BM_CyclePauses(benchmark::State& state)
+{
+    lumora::FrmMain& frm = window();
+    for (auto _ : state) {
+        for (int group = 0; group < lumora::wire::kRows; ++group)
+            frm.pump().pause(lumora::wire::kYieldsAfterLampGroup);
+        for (int c = 0; c < lumora::wire::kTextLength; ++c)
+            frm.pump().pause(lumora::wire::kYieldsAfterTextChar);
+    }
+}
+BENCHMARK(BM_CyclePauses)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

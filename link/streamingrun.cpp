@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "streamingrun.h"
 
+#include "eventpump.h"
 #include "failure.h"
 #include "marquee.h"
 #include "serialline.h"
@@ -27,13 +28,12 @@ wire::Cycle currentCycle(const LampFrame& frame, const std::string& marqueeText)
     return cycle;
 }
 
-void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, const std::function<void()>& yield)
+void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, EventPump& pump)
 {
     for (const wire::Step& step : steps) {
         if (!step.bytes.empty())
             line.write(step.bytes);
-        for (int i = 0; i < step.yieldsAfter; ++i)
-            yield();
+        pump.pause(step.yieldsAfter);
     }
 }
 

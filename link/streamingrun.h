@@ -7,12 +7,12 @@
 #include "framematrix.h"
 #include "wireformat.h"
 
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace lumora {
 
+class EventPump;
 class SerialLine;
 
 // The cycle of the current frame and marquee: FrameMatrix(r, c) in row
@@ -20,8 +20,8 @@ class SerialLine;
 // A lamp value outside 0..255 has no byte and throws Overflow.
 wire::Cycle currentCycle(const LampFrame& frame, const std::string& marqueeText);
 
-// Writes each step's bytes, then passes through the event pump as many
-// times as the step's pause says.
-void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, const std::function<void()>& yield);
+// Writes each step's bytes, then yields as many times as the step's pause
+// says (EventPump::pause).
+void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, EventPump& pump);
 
 }  // namespace lumora

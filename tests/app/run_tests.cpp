@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTest>
@@ -188,6 +189,49 @@ TEST_F(RunTest, CyclesRepeatUntilStop)
     EXPECT_EQ(Bytes(got.end() - wire::kCycleBytes, got.end()), kBlanking);
     for (int c = 0; c < cycles; ++c)
         EXPECT_NE(Bytes(got.begin() + c * wire::kCycleBytes, got.begin() + (c + 1) * wire::kCycleBytes), kBlanking);
+}
+
+// Whatever is waiting when the run writes a lamp group is serviced within
+// that group's pause, however few of its yields make a full pass.
+TEST_F(RunTest, PendingClicksAndTicksAreServicedWithinOneGroupsYields)
+{
+    const auto postClick = [](QWidget* widget) {
+        const QPointF at = QRectF(widget->rect()).center();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            QCoreApplication::postEvent(widget, new QMouseEvent(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                                                                type == QEvent::MouseButtonPress ? Qt::LeftButton
+                                                                                                 : Qt::NoButton,
+                                                                Qt::NoModifier));
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::function<bool()> serviced;
+    };
+    const Case cases[] = {
+        {"a click on Stop",
+         [&] {
+             frm.Command2->setEnabled(true);
+             frm.StopFlag = 0;
+             postClick(frm.Command2);
+         },
+         [&] { return frm.StopFlag == -1; }},
+        {"a click on Bar Modus", [&] { postClick(frm.Check1); }, [&] { return frm.Check1->isChecked(); }},
+        {"a tick of the scroll timer",
+         [&] {
+             frm.ScrollFlag = 0;
+             frm.Timer1->start(0);  // due at once, serviced at the next full pass
+         },
+         [&] { return frm.ScrollFlag == -1; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        frm.pump().fullPass();
+        c.arrange();
+        frm.pump().pause(wire::kYieldsAfterLampGroup);
+        EXPECT_TRUE(c.serviced());
+    }
+    frm.Timer1->start(500);
 }
 
 // Space presses the focused button: Stop during a run, Start again after.
