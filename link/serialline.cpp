@@ -2,6 +2,7 @@
 #include "serialline.h"
 
 #include "devicefiles.h"
+#include "eventpump.h"
 #include "serialports.h"
 #include "wireformat.h"
 
@@ -12,7 +13,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,16 +25,20 @@ namespace lumora {
 
 namespace {
 
-// Sleep between two passes of a wait that found no room, so that a stalled
-// line costs next to no processor time. One millisecond is about six bytes
-// at the line rate: short enough to keep the line busy.
-constexpr auto kWaitPassSleep = std::chrono::milliseconds(1);
+// How far ahead of the line a pty may have its bytes: stalls of the sender
+// shorter than this leave no silence on the line (the reader plays the
+// UART). Kept short, because a reader that shows bytes on arrival shows
+// them this much early.
+constexpr auto kPtyLead = std::chrono::milliseconds(30);
 
-// Period of the pty line's pacing timer; each tick hands over the bytes whose
-// time on the line has come.
-constexpr int kLineTickMs = 1;
+// Period of the pacing timer; each tick hands over the bytes whose time on
+// the line is less than kPtyLead away, so the lead stays between 25 and
+// 30 ms.
+constexpr auto kPacingTick = std::chrono::milliseconds(5);
 
-constexpr std::int64_t kMicrosPerSecond = 1'000'000;
+// A write that finds the buffer full waits until this share of it is free:
+// fewer wake-ups than one per byte, and the buffer stays nearly full.
+constexpr int kRefillDivisor = 8;
 
 std::string text(const QString& s)
 {
@@ -52,11 +56,13 @@ bool isPtySlave(int fd)
 SerialLine::SerialLine(Yield yield, QObject* parent)
     : QObject(parent),
       m_yield(std::move(yield)),
+      m_wait(&EventPump::waitForEvents),
       m_port(new QSerialPort(this)),
-      m_lineTimer(new QTimer(this))
+      m_lineTimer(new QTimer(this)),
+      m_pacer(kPtyLead)
 {
     m_lineTimer->setTimerType(Qt::PreciseTimer);
-    m_lineTimer->setInterval(kLineTickMs);
+    m_lineTimer->setInterval(kPacingTick);
     connect(m_lineTimer, &QTimer::timeout, this, &SerialLine::pump);
     connect(m_port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { onPortError(error); });
@@ -66,6 +72,11 @@ SerialLine::~SerialLine()
 {
     if (m_port->isOpen())
         shutDown();
+}
+
+void SerialLine::setWait(Wait wait)
+{
+    m_wait = std::move(wait);
 }
 
 QString SerialLine::defaultDevice(int portNumber)
@@ -156,9 +167,8 @@ void SerialLine::open()
 
     m_isPty = isPtySlave(m_port->handle());
     m_lineQueue.clear();
-    m_lineBytes = 0;
-    m_lineStart = Clock::now();
-    m_lineBlocked = false;
+    m_pacer.reset(Clock::now());
+    m_driverQueueBound = 0;
 }
 
 // Why QSerialPort could not open path, in words.
@@ -200,39 +210,33 @@ void SerialLine::write(std::span<const std::uint8_t> bytes)
         throw Failure(FailureNumber::PortNotOpen, text(device()) + ": port not open");
     m_lastProgress = Clock::now();
     while (!bytes.empty()) {
-        const int room = m_outputBufferBytes - outstanding();
+        int room = m_outputBufferBytes - waitingBound();
+        if (room <= 0 && !m_isPty) {
+            readDriverQueue();
+            room = m_outputBufferBytes - waitingBound();
+        }
         if (room > 0) {
             const auto n = std::min(bytes.size(), static_cast<std::size_t>(room));
             enqueue(bytes.first(n));
             bytes = bytes.subspan(n);
             throwIfFailed();
-            m_lastOutstanding = outstanding();
+            m_lastOutstanding = waitingBound();
         } else {
-            waitOnce();
+            waitUntilWaitingAtMost(m_outputBufferBytes - std::max(1, m_outputBufferBytes / kRefillDivisor));
         }
     }
 }
 
 void SerialLine::enqueue(std::span<const std::uint8_t> bytes)
 {
-    if (m_isPty && m_lineQueue.empty()) {
-        // A line that has carried everything it was given starts afresh:
-        // idle time is not credit for a burst.
-        const auto now = Clock::now();
-        const auto lineFree =
-            m_lineStart +
-            std::chrono::microseconds(m_lineBytes * kMicrosPerSecond / wire::kLineBytesPerSecond);
-        if (lineFree <= now) {
-            m_lineStart = now;
-            m_lineBytes = 0;
-        }
-    }
+    if (m_isPty && m_lineQueue.empty())
+        m_pacer.restartIfIdle(Clock::now());
     m_lineQueue.insert(m_lineQueue.end(), bytes.begin(), bytes.end());
     pump();
 }
 
 // Hands the descriptor what it may take now: on a pty the queued bytes whose
-// time on the line has come, on a real port all that the driver accepts.
+// time on the line is near, on a real port all that the driver accepts.
 // Never throws (it runs from the pacing timer); a failure is remembered.
 void SerialLine::pump()
 {
@@ -241,21 +245,8 @@ void SerialLine::pump()
         return;
     }
     std::size_t n = m_lineQueue.size();
-    if (m_isPty) {
-        const auto now = Clock::now();
-        if (m_lineBlocked) {
-            // The reader took nothing last time; the line resumes now.
-            m_lineStart = now;
-            m_lineBytes = 0;
-            m_lineBlocked = false;
-        }
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::microseconds>(now - m_lineStart).count();
-        // Byte k may go at k / 5760 s: bytes 0..floor(elapsed * 5760) are due.
-        const std::int64_t due =
-            elapsed * wire::kLineBytesPerSecond / kMicrosPerSecond + 1 - m_lineBytes;
-        n = static_cast<std::size_t>(std::clamp<std::int64_t>(due, 0, static_cast<std::int64_t>(n)));
-    }
+    if (m_isPty)
+        n = m_pacer.due(Clock::now(), n);
     if (n > 0) {
         std::array<std::uint8_t, wire::kOutputBufferBytes> chunk{};
         std::copy_n(m_lineQueue.begin(), n, chunk.begin());
@@ -268,9 +259,10 @@ void SerialLine::pump()
             written = 0;
         }
         m_lineQueue.erase(m_lineQueue.begin(), m_lineQueue.begin() + written);
-        m_lineBytes += written;
-        if (static_cast<std::size_t>(written) < n)
-            m_lineBlocked = true;  // the reader is not keeping up
+        if (m_isPty)
+            m_pacer.handed(static_cast<std::size_t>(written), static_cast<std::size_t>(written) < n);
+        else
+            m_driverQueueBound += static_cast<int>(written);
     }
     if (m_lineQueue.empty())
         m_lineTimer->stop();
@@ -292,31 +284,48 @@ Failure SerialLine::writeFailure(int errnoValue) const
     }
 }
 
-// One pass of a wait for the line to take bytes: services events, then
-// sleeps briefly if nothing moved. Throws when the port failed or the line
-// took nothing for the stall limit.
-void SerialLine::waitOnce()
+// Waits until no more than `target` bytes wait for the line: yields,
+// then sleeps in the event loop until the line should have taken enough or
+// an event comes. Throws when the port failed or the line took nothing for
+// the stall limit.
+void SerialLine::waitUntilWaitingAtMost(int target)
 {
-    pump();
-    if (m_yield)
-        m_yield();
-    throwIfFailed();
-    pump();
+    for (;;) {
+        pump();
+        if (m_yield)
+            m_yield();
+        throwIfFailed();
+        if (!m_isPty)
+            readDriverQueue();
+        const int waiting = waitingBound();
+        if (waiting <= target)
+            return;
 
-    const int waiting = outstanding();
-    if (waiting < m_lastOutstanding) {
-        m_lastProgress = Clock::now();
-    } else {
-        if (Clock::now() - m_lastProgress > m_stallLimit) {
+        const auto now = Clock::now();
+        if (waiting < m_lastOutstanding) {
+            m_lastProgress = now;
+        } else if (now - m_lastProgress > m_stallLimit) {
             remember(Failure(FailureNumber::PortWriteFailed,
                              text(m_device) + ": the device has taken no byte for " +
                                  std::to_string(m_stallLimit.count()) + " ms (" +
                                  std::to_string(waiting) + " bytes waiting)"));
             throwIfFailed();
         }
-        std::this_thread::sleep_for(kWaitPassSleep);
+        m_lastOutstanding = waiting;
+
+        // When the line should have taken enough: a pty's by its clock, a
+        // real port's at the line rate from now. A pty past that time has
+        // a reader that stopped; its bytes move at the next pacing tick.
+        Clock::time_point wake =
+            m_isPty ? m_pacer.whenWaitingAtMost(target, m_lineQueue.size())
+                    : now + std::chrono::microseconds(static_cast<std::int64_t>(waiting - target) *
+                                                      1'000'000 / wire::kLineBytesPerSecond);
+        if (wake <= now)
+            wake = now + kPacingTick;
+        wake = std::min(wake, m_lastProgress + m_stallLimit + std::chrono::milliseconds(1));
+        if (m_wait)
+            m_wait(std::max(wake, now + std::chrono::milliseconds(1)));
     }
-    m_lastOutstanding = waiting;
 }
 
 int SerialLine::driverQueue() const
@@ -329,12 +338,25 @@ int SerialLine::driverQueue() const
     return queued;
 }
 
+void SerialLine::readDriverQueue()
+{
+    m_driverQueueBound = driverQueue();
+}
+
+int SerialLine::waitingBound() const
+{
+    if (!m_port->isOpen())
+        return 0;
+    const int handed = m_isPty ? m_pacer.ahead(Clock::now()) : m_driverQueueBound;
+    return static_cast<int>(m_lineQueue.size()) + static_cast<int>(m_port->bytesToWrite()) + handed;
+}
+
 int SerialLine::outstanding() const
 {
     if (!m_port->isOpen())
         return 0;
-    return static_cast<int>(m_lineQueue.size()) + static_cast<int>(m_port->bytesToWrite()) +
-           driverQueue();
+    const int handed = m_isPty ? m_pacer.ahead(Clock::now()) : driverQueue();
+    return static_cast<int>(m_lineQueue.size()) + static_cast<int>(m_port->bytesToWrite()) + handed;
 }
 
 void SerialLine::onPortError(int error)
@@ -378,8 +400,8 @@ void SerialLine::close()
     try {
         m_lastOutstanding = outstanding();
         m_lastProgress = Clock::now();
-        while (outstanding() > 0)
-            waitOnce();
+        if (m_lastOutstanding > 0)
+            waitUntilWaitingAtMost(0);
         throwIfFailed();
         // The driver's queue is empty now, but the UART may still be
         // shifting out the last bytes of its own FIFO, and QSerialPort

@@ -12,14 +12,16 @@
 // At most the output buffer's size ever waits between the program and the
 // wire: this class's queue plus the driver's (TIOCOUTQ). The size is 512
 // bytes unless set lower (down to 84, one cycle). A write that finds no
-// room waits for it, calling the Yield between 1 ms sleeps so the window
-// stays alive and a stalled line costs no processor time.
+// room waits until an eighth of the buffer is free again, sleeping in the
+// event loop (EventPump::waitForEvents), so the window is serviced the
+// moment something arrives and a waiting or stalled line costs no
+// processor time.
 //
 // A pseudo-terminal has no line of its own, so there this class plays the
-// line: it keeps the bytes in its queue and hands them to the pty no faster
-// than 5760 bytes per second, as a 57600-baud line with 10 bit times per
-// byte would deliver them. A pacing timer (1 ms) keeps the queue moving
-// while the caller yields.
+// line (LinePacer): it hands the pty a byte no more than 30 ms before a
+// 57600-baud line would begin it, and counts the bytes handed early as
+// waiting, as a driver counts its queue. A pacing timer keeps the bytes
+// moving while the caller yields or waits.
 //
 // Runs on the window thread. Failures are thrown as lumora::Failure naming
 // the device; a failure the port reports by signal is remembered and thrown
@@ -37,6 +39,7 @@
 #include <span>
 
 #include "failure.h"
+#include "linepacer.h"
 #include "wireformat.h"
 
 class QSerialPort;
@@ -47,12 +50,16 @@ namespace lumora {
 class SerialLine : public QObject {
     Q_OBJECT
 public:
-    // One pass of the event pump; the streaming run passes
-    // QCoreApplication::processEvents.
+    using Clock = std::chrono::steady_clock;
+    // One yield of the caller; the streaming run passes EventPump::yield.
     using Yield = std::function<void()>;
+    // Services events until one arrives or the time given comes; by
+    // default EventPump::waitForEvents.
+    using Wait = std::function<void(Clock::time_point)>;
 
     explicit SerialLine(Yield yield, QObject* parent = nullptr);
     ~SerialLine() override;
+    void setWait(Wait wait);
 
     // Port number n names /dev/ttyS(n-1); numbers below 1 name no device
     // (empty).
@@ -76,8 +83,9 @@ public:
     // PortOpen = true. Throws Failure(PortNotOpen) naming the device and the
     // reason: absent, busy (held by another program), no permission.
     void open();
-    // Output: each byte goes out as exactly its value, in order. Waits while
-    // the output buffer is full. Throws Failure(PortWriteFailed or PortGone).
+    // Output: each byte goes out as exactly its value, in order. When the
+    // output buffer is full, yields and waits until an eighth of it is free.
+    // Throws Failure(PortWriteFailed or PortGone).
     void write(std::span<const std::uint8_t> bytes);
     // PortOpen = false: waits until everything written has left the UART
     // (the driver's queue, then its FIFO), then closes. The port is closed
@@ -92,13 +100,15 @@ public:
     void setStallLimit(std::chrono::milliseconds limit);
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     void enqueue(std::span<const std::uint8_t> bytes);
     void pump();
     Failure writeFailure(int errnoValue) const;
-    void waitOnce();
+    void waitUntilWaitingAtMost(int waiting);
     int driverQueue() const;
+    // Bytes written and not yet on the wire, at most: the driver's queue as
+    // last read plus what was handed to it since, without asking it again.
+    int waitingBound() const;
+    void readDriverQueue();
     void onPortError(int error);
     void remember(Failure failure);
     void throwIfFailed();
@@ -107,6 +117,7 @@ private:
     [[noreturn]] void throwOpenFailure(const std::string& reason);
 
     Yield m_yield;
+    Wait m_wait;
     int m_portNumber = 1;
     QString m_portOneDevice;
     int m_outputBufferBytes = wire::kOutputBufferBytes;
@@ -115,11 +126,8 @@ private:
     QTimer* m_lineTimer;
     bool m_isPty = false;
     std::deque<std::uint8_t> m_lineQueue;  // written, not yet handed to the descriptor
-    // The pty line's clock: byte k handed since m_lineStart may go at
-    // m_lineStart + k / 5760 s.
-    Clock::time_point m_lineStart;
-    std::int64_t m_lineBytes = 0;
-    bool m_lineBlocked = false;  // the pty took no more; restart the clock when it does
+    LinePacer m_pacer;                     // a pty's line
+    int m_driverQueueBound = 0;            // a real port's queue, at most
     std::optional<Failure> m_failure;
     std::chrono::milliseconds m_stallLimit{10000};
     int m_lastOutstanding = 0;
