@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How long the lamps trail the music: from a tone entering a real-time fifo
 // source of the real libVbVis10 to the first lamp byte that shows it,
-// arriving on a pseudo-terminal that Lumora's serial line feeds at the line
-// rate (5760 bytes per second). Lumora's own window (offscreen) runs the
+// as a display's UART has it from a pseudo-terminal that Lumora's serial
+// line feeds at the line rate (5760 bytes per second). Lumora's own window (offscreen) runs the
 // streaming run, with the output buffer set to the benchmark's argument.
 //
 // A writer thread plays silence into the fifo in 10 ms chunks, in real
 // time, and now and then a 1 kHz sine burst at -6 dBFS for 300 ms. A
 // burst's start is the moment its first chunk is written. The reader
-// thread stamps every byte it reads; the first non-zero lamp byte (bytes
-// 0..63 of a cycle) after a burst's start shows the burst: the silence
-// before it leaves every lamp byte 0. Reported: the median, p90 and
+// thread stamps every byte with its time on the line; the first non-zero
+// lamp byte (bytes 0..63 of a cycle) after a burst's start shows the
+// burst: the silence before it leaves every lamp byte 0. Reported: the median, p90 and
 // largest of those delays in milliseconds, the cycles per second over the
 // bursts (the line allows 68.6), and how often the line fell silent for
 // more than 10 ms (the shortest silence at which lumora-display starts a
@@ -20,6 +20,7 @@
 //   build-release/bin/latency_bench --benchmark_filter=/84
 #include "frmmain.h"
 #include "pty.h"
+#include "receivedline.h"
 #include "serialline.h"
 #include "wireformat.h"
 
@@ -126,7 +127,10 @@ struct Arrival {
     std::uint8_t byte;
 };
 
-// Reads the pty master on its own thread and stamps every byte.
+// Reads the pty master on its own thread and stamps every byte with the
+// time a display's UART has it: Lumora hands a pty its bytes up to 30 ms
+// ahead of the line, as a driver's queue holds them, and a reader's chunks
+// come early or late; ReceivedLine puts each byte back on the line.
 class StampingReader {
 public:
     explicit StampingReader(int master) : m_master(master), m_thread([this](std::stop_token s) { read(s); }) {}
@@ -141,6 +145,7 @@ private:
     void read(const std::stop_token& stop)
     {
         std::uint8_t buffer[4096];
+        lumora::wire::ReceivedLine line;
         while (!stop.stop_requested()) {
             pollfd fd{m_master, POLLIN, 0};
             if (::poll(&fd, 1, 5) <= 0)
@@ -151,9 +156,13 @@ private:
                 std::this_thread::sleep_for(1ms);  // the slave is closed between runs
                 continue;
             }
+            const auto first = line.place(at.time_since_epoch(), static_cast<std::size_t>(n)).firstByte;
             std::lock_guard lock(m_mutex);
-            for (ssize_t i = 0; i < n; ++i)
-                m_arrivals.push_back({at, buffer[i]});
+            for (ssize_t i = 0; i < n; ++i) {
+                const auto begins = lumora::wire::ReceivedLine::byteBegins(first, static_cast<std::size_t>(i));
+                m_arrivals.push_back({Clock::time_point(std::chrono::duration_cast<Clock::duration>(begins)),
+                                      buffer[i]});
+            }
         }
     }
 
