@@ -32,9 +32,12 @@ namespace {
 constexpr auto kPtyLead = std::chrono::milliseconds(30);
 
 // Period of the pacing timer; each tick hands over the bytes whose time on
-// the line is less than kPtyLead away, so the lead stays between 25 and
-// 30 ms.
-constexpr auto kPacingTick = std::chrono::milliseconds(5);
+// the line is less than kPtyLead away, so the lead stays between 20 and
+// 30 ms. Between ticks a write hands its bytes over at once only when the
+// line would otherwise fall idle before the next tick: the reader wakes
+// about a hundred times a second, not at every write.
+constexpr auto kPacingTick = std::chrono::milliseconds(10);
+constexpr int kBusyEnoughBytes = wire::kLineBytesPerSecond * 15 / 1000;  // 1.5 ticks
 
 // A write that finds the buffer full waits until this share of it is free:
 // fewer wake-ups than one per byte, and the buffer stays nearly full.
@@ -63,7 +66,7 @@ SerialLine::SerialLine(Yield yield, QObject* parent)
 {
     m_lineTimer->setTimerType(Qt::PreciseTimer);
     m_lineTimer->setInterval(kPacingTick);
-    connect(m_lineTimer, &QTimer::timeout, this, &SerialLine::pump);
+    connect(m_lineTimer, &QTimer::timeout, this, [this] { pump(true); });
     connect(m_port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { onPortError(error); });
 }
@@ -227,26 +230,44 @@ void SerialLine::write(std::span<const std::uint8_t> bytes)
     }
 }
 
+void SerialLine::waitForRoom(int bytes)
+{
+    throwIfFailed();
+    if (!m_port->isOpen())
+        throw Failure(FailureNumber::PortNotOpen, text(device()) + ": port not open");
+    const int target = m_outputBufferBytes - std::clamp(bytes, 1, m_outputBufferBytes);
+    if (!m_isPty && waitingBound() > target)
+        readDriverQueue();
+    if (waitingBound() <= target)
+        return;
+    m_lastProgress = Clock::now();
+    m_lastOutstanding = waitingBound();
+    waitUntilWaitingAtMost(target);
+}
+
 void SerialLine::enqueue(std::span<const std::uint8_t> bytes)
 {
     if (m_isPty && m_lineQueue.empty())
         m_pacer.restartIfIdle(Clock::now());
     m_lineQueue.insert(m_lineQueue.end(), bytes.begin(), bytes.end());
-    pump();
+    pump(false);
 }
 
 // Hands the descriptor what it may take now: on a pty the queued bytes whose
-// time on the line is near, on a real port all that the driver accepts.
+// time on the line is near (at a tick, or at once when the line would
+// fall idle before the next), on a real port all that the driver accepts.
 // Never throws (it runs from the pacing timer); a failure is remembered.
-void SerialLine::pump()
+void SerialLine::pump(bool tick)
 {
     if (!m_port->isOpen() || m_failure || m_lineQueue.empty()) {
         m_lineTimer->stop();
         return;
     }
     std::size_t n = m_lineQueue.size();
-    if (m_isPty)
-        n = m_pacer.due(Clock::now(), n);
+    if (m_isPty) {
+        const auto now = Clock::now();
+        n = tick || m_pacer.ahead(now) < kBusyEnoughBytes ? m_pacer.due(now, n) : 0;
+    }
     if (n > 0) {
         std::array<std::uint8_t, wire::kOutputBufferBytes> chunk{};
         std::copy_n(m_lineQueue.begin(), n, chunk.begin());
@@ -291,7 +312,7 @@ Failure SerialLine::writeFailure(int errnoValue) const
 void SerialLine::waitUntilWaitingAtMost(int target)
 {
     for (;;) {
-        pump();
+        pump(true);
         if (m_yield)
             m_yield();
         throwIfFailed();

@@ -20,8 +20,8 @@
 // A pseudo-terminal has no line of its own, so there this class plays the
 // line (LinePacer): it hands the pty a byte no more than 30 ms before a
 // 57600-baud line would begin it, and counts the bytes handed early as
-// waiting, as a driver counts its queue. A pacing timer keeps the bytes
-// moving while the caller yields or waits.
+// waiting, as a driver counts its queue. A pacing timer (10 ms) keeps the
+// bytes moving while the caller yields or waits.
 //
 // Runs on the window thread. Failures are thrown as lumora::Failure naming
 // the device; a failure the port reports by signal is remembered and thrown
@@ -87,6 +87,11 @@ public:
     // output buffer is full, yields and waits until an eighth of it is free.
     // Throws Failure(PortWriteFailed or PortGone).
     void write(std::span<const std::uint8_t> bytes);
+    // Waits as a write that finds the buffer full would, until `bytes` (1 up
+    // to the buffer's size) could be written without waiting. The run calls
+    // it before it takes the music for a cycle, so that the cycle's first
+    // bytes go out soon after. Throws as write() does.
+    void waitForRoom(int bytes);
     // PortOpen = false: waits until everything written has left the UART
     // (the driver's queue, then its FIFO), then closes. The port is closed
     // even when this throws.
@@ -101,7 +106,7 @@ public:
 
 private:
     void enqueue(std::span<const std::uint8_t> bytes);
-    void pump();
+    void pump(bool tick);
     Failure writeFailure(int errnoValue) const;
     void waitUntilWaitingAtMost(int waiting);
     int driverQueue() const;
