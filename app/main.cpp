@@ -76,11 +76,7 @@ int main(int argc, char* argv[])
 
     // The library reads its source from the environment when it installs.
     qputenv("LUMORA_SOURCE", startUp.settings.source.toLocal8Bit());
-    // Qt's own event dispatcher: a pass of the event pump, which a run
-    // makes 12000 times a cycle, costs a third of glib's for the same
-    // timers, clicks and repaints. QT_NO_GLIB set empty brings glib back.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
+    lumora::preferQtEventDispatcher();
     std::optional<lumora::WindowSystemStart> start(std::in_place, "lumora", lumora::kExitBadArguments);
     QApplication app(argc, argv);
     start.reset();

@@ -50,6 +50,12 @@ void onMessage(QtMsgType type, const QMessageLogContext& context, const QString&
 
 }  // namespace
 
+void preferQtEventDispatcher()
+{
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
 WindowSystemStart::WindowSystemStart(const char* program, int exitStatus)
 {
     g_program = program;

@@ -6,7 +6,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRadialGradient>
+#include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace lumora::display {
@@ -97,6 +99,9 @@ DisplayWindow::DisplayWindow(QWidget* parent)
     setMinimumSize(DisplayLayout::kMinimumWidth, DisplayLayout::kMinimumHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_cycle = wire::blankCycle();
+    m_frameTimer.setSingleShot(true);
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_frameTimer, &QTimer::timeout, this, &DisplayWindow::showChanges);
 }
 
 QSize DisplayWindow::sizeHint() const
@@ -110,11 +115,32 @@ void DisplayWindow::showCycle(const wire::Cycle& cycle)
     for (int row = 1; row <= wire::kRows; ++row)
         for (int column = 1; column <= wire::kColumns; ++column)
             if (cycle.lamp(row, column) != m_cycle.lamp(row, column))
-                update(groupRect(layout, row, column));
+                m_changed += groupRect(layout, row, column);
     for (int i = 0; i < wire::kTextLength; ++i)
         if (cycle.text[static_cast<std::size_t>(i)] != m_cycle.text[static_cast<std::size_t>(i)])
-            update(alignedWithEdge(layout.textCell(i)));
+            m_changed += alignedWithEdge(layout.textCell(i));
     m_cycle = cycle;
+    if (m_changed.isEmpty() || m_frameTimer.isActive())
+        return;
+    const auto sinceFrame = std::chrono::steady_clock::now() - m_lastFrame;
+    if (sinceFrame >= frameInterval())
+        showChanges();
+    else
+        m_frameTimer.start(std::chrono::ceil<std::chrono::milliseconds>(frameInterval() - sinceFrame));
+}
+
+std::chrono::nanoseconds DisplayWindow::frameInterval() const
+{
+    const QScreen* s = screen();
+    const double hz = std::clamp(s ? s->refreshRate() : 60.0, 30.0, 240.0);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 / hz));
+}
+
+void DisplayWindow::showChanges()
+{
+    update(m_changed);
+    m_changed = QRegion();
+    m_lastFrame = std::chrono::steady_clock::now();
 }
 
 QRect DisplayWindow::groupRect(const DisplayLayout& layout, int row, int column) const
@@ -186,7 +212,13 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
     prepareLamps(layout);
     const QRegion& area = event->region();
     QPainter painter(this);
-    painter.fillRect(event->rect(), kBackground);
+    // The group tiles carry their own background: fill only around them.
+    QRegion background = area;
+    for (int row = 1; row <= wire::kRows; ++row)
+        for (int column = 1; column <= wire::kColumns; ++column)
+            background -= groupRect(layout, row, column);
+    for (const QRect& rect : background)
+        painter.fillRect(rect, kBackground);
     painter.setRenderHint(QPainter::Antialiasing);
 
     QFont textFont(QStringLiteral("DejaVu Sans Mono"));

@@ -74,6 +74,7 @@ int main(int argc, char* argv[])
     const bool headless = options ? options->headless
                                   : std::find(arguments.begin(), arguments.end(), "--headless") !=
                                         arguments.end();
+    lumora::preferQtEventDispatcher();
     std::unique_ptr<QCoreApplication> app;
     if (headless)
         app = std::make_unique<QCoreApplication>(argc, argv);
