@@ -206,6 +206,9 @@ void FrmMain::Command1_Click()
         MSComm1->open();
         MarqueeText = kInitialMarqueeText;
         while (StopFlag == 0) {
+            // The music is taken for a cycle once its first lamp group can
+            // go out, not a whole buffer earlier.
+            MSComm1->waitForRoom(wire::kColumns);
             consumeScrollTick();
             SetVu(0);
             SetVu(1);
