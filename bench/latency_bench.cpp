@@ -24,6 +24,7 @@
 #include "serialline.h"
 #include "wireformat.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 
 #include <benchmark/benchmark.h>
@@ -221,10 +222,19 @@ struct Rig {
     }
 };
 
+Rig* g_rig = nullptr;
+
 Rig& rig()
 {
-    static Rig instance;
-    return instance;
+    if (!g_rig) {
+        g_rig = new Rig;
+        // The window goes while the application still exists.
+        qAddPostRoutine([] {
+            delete g_rig;
+            g_rig = nullptr;
+        });
+    }
+    return *g_rig;
 }
 
 void BM_ToneToLampLatency(benchmark::State& state)
