@@ -57,6 +57,12 @@ void ChunkQueue::finish(std::string error)
         wakeUp();
 }
 
+bool ChunkQueue::empty() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_chunks.empty();
+}
+
 std::vector<Chunk> ChunkQueue::takeAll()
 {
     std::vector<Chunk> taken;

@@ -47,6 +47,7 @@ public:
 
     // Consumer side.
     std::vector<Chunk> takeAll();
+    bool empty() const;
     // Set once the reader finished and every chunk was taken.
     std::optional<std::string> endOfInput() const;
     // Releases a waiting reader; later pushes are refused.

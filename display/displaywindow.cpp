@@ -99,9 +99,6 @@ DisplayWindow::DisplayWindow(QWidget* parent)
     setMinimumSize(DisplayLayout::kMinimumWidth, DisplayLayout::kMinimumHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_cycle = wire::blankCycle();
-    m_frameTimer.setSingleShot(true);
-    m_frameTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_frameTimer, &QTimer::timeout, this, &DisplayWindow::showChanges);
 }
 
 QSize DisplayWindow::sizeHint() const
@@ -115,32 +112,18 @@ void DisplayWindow::showCycle(const wire::Cycle& cycle)
     for (int row = 1; row <= wire::kRows; ++row)
         for (int column = 1; column <= wire::kColumns; ++column)
             if (cycle.lamp(row, column) != m_cycle.lamp(row, column))
-                m_changed += groupRect(layout, row, column);
+                update(groupRect(layout, row, column));
     for (int i = 0; i < wire::kTextLength; ++i)
         if (cycle.text[static_cast<std::size_t>(i)] != m_cycle.text[static_cast<std::size_t>(i)])
-            m_changed += alignedWithEdge(layout.textCell(i));
+            update(alignedWithEdge(layout.textCell(i)));
     m_cycle = cycle;
-    if (m_changed.isEmpty() || m_frameTimer.isActive())
-        return;
-    const auto sinceFrame = std::chrono::steady_clock::now() - m_lastFrame;
-    if (sinceFrame >= frameInterval())
-        showChanges();
-    else
-        m_frameTimer.start(std::chrono::ceil<std::chrono::milliseconds>(frameInterval() - sinceFrame));
 }
 
-std::chrono::nanoseconds DisplayWindow::frameInterval() const
+std::chrono::milliseconds DisplayWindow::frameInterval() const
 {
     const QScreen* s = screen();
     const double hz = std::clamp(s ? s->refreshRate() : 60.0, 30.0, 240.0);
-    return std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 / hz));
-}
-
-void DisplayWindow::showChanges()
-{
-    update(m_changed);
-    m_changed = QRegion();
-    m_lastFrame = std::chrono::steady_clock::now();
+    return std::chrono::milliseconds(static_cast<int>(1000 / hz));
 }
 
 QRect DisplayWindow::groupRect(const DisplayLayout& layout, int row, int column) const

@@ -9,18 +9,14 @@
 // the background (a tile), which is then only copied; both are drawn again
 // when the window's size or its device pixel ratio changes. A new cycle
 // asks to repaint only the groups and text cells that changed, and a paint
-// draws only what meets the area it was asked for. Cycles come 69 times a
-// second, screens show 60 frames: what changed is repainted at most once
-// per frame of the window's screen.
+// draws only what meets the area it was asked for.
 #pragma once
 
 #include "cycledecoder.h"
 #include "displaylayout.h"
 
 #include <QPixmap>
-#include <QRegion>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -48,13 +44,14 @@ public:
     void showStatus(const DisplayStatus& status);
 
     QSize sizeHint() const override;
+    // One frame of the screen the window is on: showing cycles more often
+    // than this shows nothing more.
+    std::chrono::milliseconds frameInterval() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::chrono::nanoseconds frameInterval() const;
-    void showChanges();
     // One lamp's pixmap, its glow included, with the lamp centred.
     const QPixmap& lampPixmap(int lamp, bool lit) const { return m_lampPixmaps[lamp - 1][lit ? 1 : 0]; }
     void prepareLamps(const DisplayLayout& layout);
@@ -67,9 +64,6 @@ private:
     const QPixmap& groupTile(const DisplayLayout& layout, int column, std::uint8_t lampByte);
 
     wire::Cycle m_cycle;
-    QRegion m_changed;  // since the last frame, not yet asked to repaint
-    QTimer m_frameTimer;
-    std::chrono::steady_clock::time_point m_lastFrame{};
     DisplayStatus m_status;
     std::array<std::array<QPixmap, 2>, 8> m_lampPixmaps;  // [lamp - 1][lit]
     std::array<QPixmap, wire::kColumns * 256> m_groupTiles;  // [(column - 1) * 256 + lamp byte]

@@ -22,8 +22,10 @@ Session::Session(const Options& options, std::unique_ptr<ByteSource> source, Dis
     : m_options(options), m_source(std::move(source)), m_window(window),
       m_decoder(fixedSilence(options))
 {
-    m_queue.setWakeUp([this] { QMetaObject::invokeMethod(this, &Session::drain, Qt::QueuedConnection); });
+    m_queue.setWakeUp([this] { wakeUp(); });
     connect(&m_statusTimer, &QTimer::timeout, this, &Session::refreshStatus);
+    m_frameTimer.setSingleShot(true);
+    connect(&m_frameTimer, &QTimer::timeout, this, &Session::drain);
 }
 
 Session::~Session()
@@ -61,12 +63,29 @@ void Session::printLine(const std::string& line)
     std::fflush(stdout);
 }
 
+void Session::wakeUp()
+{
+    if (m_wakeArmed.exchange(false))
+        QMetaObject::invokeMethod(this, &Session::drain, Qt::QueuedConnection);
+}
+
 void Session::drain()
 {
     if (m_stopped)
         return;
+    std::vector<Chunk> chunks = m_queue.takeAll();
+    if (!m_window || chunks.empty()) {
+        // Idle (or headless): the next push wakes the session. A push
+        // between the take and the arming found the queue full and woke
+        // nobody, so look once more.
+        m_wakeArmed = true;
+        if (!m_queue.empty())
+            wakeUp();
+    } else {
+        m_frameTimer.start(m_window->frameInterval());
+    }
     std::vector<DecodedEvent> events;
-    for (const Chunk& chunk : m_queue.takeAll()) {
+    for (const Chunk& chunk : chunks) {
         if (m_recording.is_open()) {
             const auto offset = std::chrono::duration_cast<std::chrono::microseconds>(
                 std::max(chunk.arrival - m_started, Nanoseconds::zero()));

@@ -3,8 +3,12 @@
 // decodes it, prints it and shows it.
 //
 // Lives on the GUI (main) thread; the source reads on its own thread and
-// wakes the session through the queue. The session owns the queue, the
-// source and the decoder; the window, if any, belongs to the caller.
+// wakes the session through the queue. With a window, what arrives is
+// taken at most once per frame of its screen (the window shows no more):
+// while bytes keep coming, a frame timer takes them, and the reader wakes
+// the session only when it comes back from idle. The session owns the
+// queue, the source and the decoder; the window, if any, belongs to the
+// caller.
 #pragma once
 
 #include "bytesource.h"
@@ -16,6 +20,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -39,6 +44,8 @@ public:
 
 private:
     void drain();
+    // Called on the reader's thread.
+    void wakeUp();
     void handle(const DecodedEvent& event);
     void refreshStatus();
     void printLine(const std::string& line);
@@ -53,6 +60,8 @@ private:
     std::ofstream m_recording;
     Nanoseconds m_started{};
     QTimer m_statusTimer;
+    QTimer m_frameTimer;
+    std::atomic<bool> m_wakeArmed{true};  // the next push into an empty queue wakes the session
     QString m_state;
     bool m_inputEnded = false;  // the end was reported
     bool m_stopped = false;
