@@ -83,7 +83,10 @@
 //                4. strong, farther away (several bytes lost, or the reader
 //                   started in the middle of a cycle);
 //                5. weak, farther away;
-//              a tie is no choice, and the search goes on. Taking a count
+//              a tie is no choice, and the search goes on. Until a cycle
+//              has been read since the start or the last silence there is
+//              no old count, and with it no "one byte off": all counts
+//              rank as farther away, strong before weak. Taking a count
 //              reports its cycle and goes IN STEP there; a count other than
 //              the old one is a realignment. When no count is left (more
 //              than one fault, or a stream that is not cycles at all), the
@@ -95,7 +98,13 @@
 // pause marks where its cycle ended: this is how a blanking sequence right
 // after a lost or added byte is still seen). Otherwise the partial count is
 // dropped, a resynchronisation. Either way the next byte starts a new count
-// at offset 0. The reader starts as if after a silence.
+// at offset 0.
+//
+// A reader starts as if after a silence (the line was quiet, so the first
+// byte begins a cycle), or, told that it starts in the middle of a running
+// stream, SEARCHING with every count possible: a display reset while the
+// sender sends cannot know where a cycle begins, and a count taken on
+// trust could read a stream whose seams fit both ways one byte off.
 //
 // What this guarantees, and what it cannot:
 // - A stream of well-formed cycles that keep the history of the cycle
@@ -149,6 +158,17 @@ namespace wire {
 class CycleReader {
 public:
     enum class Completed : uint8_t { Nothing, Cycle, Blanking };
+    enum class Start : uint8_t { AfterSilence, MidStream };
+
+    explicit CycleReader(Start start = Start::AfterSilence)
+    {
+        if (start == Start::MidStream) {
+            m_mode = Mode::Searching;
+            m_searchAge = 0;
+            m_strong.fill(true, true);
+            m_weak.fill(true, true);
+        }
+    }
 
     struct Counts {
         uint32_t cycles = 0;        // ordinary cycles reported
@@ -189,6 +209,7 @@ public:
         m_mode = Mode::InStep;
         m_offset = kCycleBytes - 1;
         m_history = History::None;  // the next run may start from another frame
+        m_countKnown = false;
         return result;
     }
 
@@ -450,6 +471,10 @@ private:
     // Whether the count at offset 83 is the single best candidate.
     bool endingCountIsBest() const
     {
+        if (!m_countKnown) {
+            const CountSet& best = m_strong.empty() ? m_weak : m_strong;
+            return best == CountSet::only(kCycleBytes - 1);
+        }
         const int before = m_offset == 0 ? kCycleBytes - 1 : m_offset - 1;
         const int after = m_offset == kCycleBytes - 1 ? 0 : m_offset + 1;
         const CountSet same = CountSet::only(m_offset);
@@ -516,6 +541,7 @@ private:
     Completed counted(bool blank, Verdict verdict)
     {
         m_pending = 0;
+        m_countKnown = true;
         if (blank) {
             ++m_counts.blankings;
             m_history = History::None;  // the blanking breaks the history on purpose
@@ -705,6 +731,7 @@ private:
     uint8_t m_heldFirst = 0;            // the held cycle's first byte, while holding
     uint8_t m_skipChecks = 0;           // cycles in step to report unchecked
     History m_history = History::None;
+    bool m_countKnown = false;          // a cycle was read since the start or the last silence
     bool m_brokeLast = false;           // the last cycle reported broke the history
     bool m_earlierKept = false;         // m_earlier holds the cycle reported before the last
     uint32_t m_droppedAtLast = 0;       // m_counts.droppedBytes when the last cycle was reported

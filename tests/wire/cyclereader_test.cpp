@@ -398,5 +398,46 @@ TEST(CycleReader, ReaderStartedInsideACycleShowsTheFirstWholeOne)
     }
 }
 
+// A reader that starts at any byte of a running stream (a display switched
+// on, or reset, while Lumora sends) shows no cycle shifted: it takes no
+// count on trust, and there is no old count yet that a count one byte off
+// could be preferred to. On Lumora's streams it shows every cycle from the
+// third after the one it started in. Where every seam fits both ways no
+// count can be told from its neighbour until the sender pauses.
+TEST(CycleReader, StartedAtAnyByteOfARunningStreamShowsNothingShifted)
+{
+    struct Case {
+        RunCycles::Frames frames;
+        int text;
+        bool inStepWithinTwoCycles;
+    };
+    const Case cases[] = {{RunCycles::Frames::Lumora, RunCycles::kMarquee, true},
+                          {RunCycles::Frames::Lumora, 10, true},
+                          {RunCycles::Frames::TwoWaySeams, 30, false}};
+    for (const Case& c : cases) {
+        for (unsigned seed = 1; seed <= 80; ++seed) {
+            RunCycles sender(seed, c.text, c.frames);
+            std::vector<Cycle> sent;
+            std::vector<std::uint8_t> bytes;
+            for (int i = 0; i < 8; ++i) {
+                sent.push_back(sender.next());
+                append(bytes, sent.back());
+            }
+            for (int start = 1; start < kCycleBytes; ++start) {
+                CycleReader reader(CycleReader::Start::MidStream);
+                std::vector<Reported> out;
+                feed(reader, {bytes.begin() + start, bytes.end()}, out);
+                const std::vector<bool> shown = shownExactly(sent, out);
+                const auto exact = static_cast<std::size_t>(std::count(shown.begin(), shown.end(), true));
+                ASSERT_EQ(exact, out.size()) << "a cycle shown shifted; seed " << seed << ", start " << start;
+                if (c.inStepWithinTwoCycles) {
+                    ASSERT_TRUE(std::all_of(shown.begin() + 3, shown.end(), [](bool s) { return s; }))
+                        << "not in step within two cycles; seed " << seed << ", start " << start;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumora::wire
