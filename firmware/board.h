@@ -16,6 +16,9 @@
 //   LCD R/W           -          -     HD44780 pin 5 to ground
 //   update strobe     A0         PC0   optional activity LED (high while a
 //                                      received cycle is being shown)
+//   self-test         D2         PD2   optional jumper or push button to
+//                                      GND: held at power-up, the display
+//                                      tests its lamps and LCD
 //
 // The MAX7219 chain is driven by bit-banging the three pins (one clock per
 // bit, data taken on CLK's rising edge, latched on LOAD's rising edge): the
@@ -52,6 +55,12 @@ constexpr uint8_t kLcdDataMask = 0xF0;
 #define STROBE_PORT PORTC
 #define STROBE_DDR DDRC
 constexpr uint8_t kStrobe = _BV(PC0);
+
+// Self-test jumper: port D, an input with the internal pull-up; low when
+// the jumper or button connects it to GND.
+#define SELFTEST_PORT PORTD
+#define SELFTEST_PIN PIND
+constexpr uint8_t kSelfTest = _BV(PD2);
 
 // Serial line: USART0 at 57600 baud, 8N1. With U2X0 (double speed) the
 // divider 34 gives 16 MHz / (8 * 35) = 57143 baud, 0.8 % slow; without it

@@ -19,6 +19,9 @@ constexpr uint8_t kScanAllDigits = 0x07;
 constexpr uint8_t kNormalOperation = 0x01;  // shutdown register: running
 constexpr uint8_t kTestOff = 0x00;
 
+// What the lamps show, in wire order.
+uint8_t g_picture[kChips * kDigits];
+
 // MSB first; the chip takes DIN on CLK's rising edge (at most 10 MHz: each
 // port write takes 125 ns at 16 MHz, so no extra wait is needed).
 inline void shiftByte(uint8_t value)
@@ -71,14 +74,25 @@ void configure()
 
 void show(const uint8_t* lampBytes)
 {
+    for (uint8_t i = 0; i < kChips * kDigits; ++i)
+        g_picture[i] = lampBytes[i];
     for (uint8_t digit = 0; digit < kDigits; ++digit)
-        writeAll(static_cast<uint8_t>(kRegisterDigit0 + digit), lampBytes + digit, kDigits);
+        writeAll(static_cast<uint8_t>(kRegisterDigit0 + digit), g_picture + digit, kDigits);
 }
 
 void darken()
 {
+    for (uint8_t i = 0; i < kChips * kDigits; ++i)
+        g_picture[i] = 0;
     for (uint8_t digit = 0; digit < kDigits; ++digit)
         writeSame(static_cast<uint8_t>(kRegisterDigit0 + digit), 0);
+}
+
+void heal()
+{
+    for (uint8_t digit = 0; digit < kDigits; ++digit)
+        writeAll(static_cast<uint8_t>(kRegisterDigit0 + digit), g_picture + digit, kDigits);
+    configure();
 }
 
 }  // namespace lampchain

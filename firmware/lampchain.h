@@ -28,10 +28,16 @@ constexpr uint8_t kIntensity = 7;
 void begin();
 // Writes every configuration register (display test off, no decoding,
 // all eight digits scanned, intensity, out of shutdown) to every chip.
-// Cheap enough to repeat, which heals a chip that a glitch reset.
 void configure();
-// The 64 lamp bytes in wire order: row 1 column 1 first.
+// The 64 lamp bytes in wire order: row 1 column 1 first. They are kept as
+// the picture that heal() writes again.
 void show(const uint8_t* lampBytes);
+// The picture goes dark.
 void darken();
+// Writes the picture, then the configuration, to every chip again: a chip
+// that a glitch or a late power-up reset (shut down, its digit registers
+// random) shows the right lamps again, and never random ones in between.
+// About 1.3 ms.
+void heal();
 
 }  // namespace lampchain

@@ -14,13 +14,24 @@
 // Line 2 always ends with two counters, each shown up to 99: "rs", the
 // times the reader had to get back in step with the cycles since it first
 // found them (after a lost, added or damaged byte, or a pause in mid-cycle),
-// and "lost", the bytes the board lost or received damaged. A cycle that
-// does not read as one (cyclereader.h) is never shown: the lamps keep the
-// last good one.
+// and "lost", the bytes the board lost or received damaged since the line
+// was first in step (after a whole cycle, or a moment of quiet: a receiver
+// switched on in the middle of a byte misreads it, which is no loss). A
+// cycle that does not read as one (cyclereader.h) is never shown: the lamps
+// keep the last good one.
+//
+// Lamps and LCD heal themselves: every second the lamps get their picture
+// and configuration again, every three seconds and whenever the state on
+// line 2 changes the LCD is initialised again and rewritten.
+//
+// With the self-test jumper (board.h) held at power-up, and only then (not
+// on the reset that opening the port causes), the display first lights its
+// lamps one lamp row of one chip at a time, then all of them, naming each
+// step on the LCD.
 //
 // Everything but reception runs in this loop; it sleeps (idle mode) when
 // there is nothing to do and wakes on a received byte, the 1 ms tick or
-// the LCD's next write.
+// the LCD's next step.
 #include "board.h"
 #include "cyclereader.h"
 #include "lampchain.h"
@@ -32,6 +43,7 @@
 #include <avr/io.h>
 #include <avr/sleep.h>
 #include <util/atomic.h>
+#include <util/delay.h>
 
 static_assert(F_CPU == board::kClockHz, "the build's clock and the board's differ");
 
@@ -65,8 +77,19 @@ void strobe(bool high)
 }
 
 constexpr char kGreeting[textlcd::kColumns + 1] = "   Lumora display   ";
-constexpr uint16_t kStatusPeriodMs = 1000;
+constexpr uint16_t kStatusPeriodMs = 1000;  // also how often the lamps heal
+constexpr uint16_t kLcdHealPeriodMs = 3000;
 constexpr uint8_t kCounterCap = 99;
+
+constexpr char kSelfTestTitle[textlcd::kColumns + 1] = "  Lumora self-test  ";
+constexpr uint16_t kSelfTestStepMs = 80;
+constexpr uint16_t kSelfTestAllLitMs = 1000;
+
+// Holds kWarm from the first start on: SRAM keeps it through a reset (a
+// port open, the bootloader), not through a power cycle, after which it
+// holds whatever the cells powered up with.
+constexpr uint32_t kWarm = 0x4C756D6FUL;
+uint32_t g_warm __attribute__((section(".noinit")));
 
 enum class LinkState : uint8_t { Waiting, Live, Blanked, Silent };
 
@@ -105,10 +128,9 @@ void statusLine(char* text, LinkState state, uint16_t cyclesPerSecond, uint16_t 
     putNumber(text, putText(text, 13, "lost "), lost);
 }
 
-uint16_t lostOnTheLine()
+uint32_t lostOnTheLine()
 {
-    const uint32_t sum = static_cast<uint32_t>(serialinput::lostBytes()) + serialinput::framingErrors();
-    return sum > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(sum);
+    return static_cast<uint32_t>(serialinput::lostBytes()) + serialinput::framingErrors();
 }
 
 // Sleeps until the next interrupt unless a byte or the LCD is waiting. The
@@ -138,6 +160,64 @@ ISR(TIMER0_COMPA_vect)
     g_milliseconds = static_cast<uint16_t>(g_milliseconds + 1);
 }
 
+namespace {
+
+// Keeps the LCD moving while the self-test waits `ms`.
+void selfTestWait(uint16_t ms)
+{
+    const uint16_t start = milliseconds();
+    while (static_cast<uint16_t>(milliseconds() - start) < ms) {
+        textlcd::update();
+        if (!textlcd::pending())
+            strobe(false);
+        sleepUntilNeeded();
+    }
+}
+
+// One lamp row (lamp 1..8 of every group) of one chip after the other, then
+// every lamp at once; the LCD names each step.
+void selfTest()
+{
+    static uint8_t picture[lumora::wire::kLampBytes];
+    char line[textlcd::kColumns];
+    textlcd::setLine(0, kSelfTestTitle);
+    for (uint8_t chip = 0; chip < lumora::wire::kRows; ++chip) {
+        for (uint8_t lamp = 0; lamp < lumora::wire::kLampsPerGroup; ++lamp) {
+            for (uint8_t i = 0; i < lumora::wire::kLampBytes; ++i)
+                picture[i] = i / lumora::wire::kColumns == chip ? static_cast<uint8_t>(1U << lamp) : 0;
+            strobe(true);
+            lampchain::show(picture);
+            for (uint8_t i = 0; i < textlcd::kColumns; ++i)
+                line[i] = ' ';
+            putNumber(line, putText(line, putNumber(line, putText(line, 0, "chip "), chip + 1U), "  lamp "),
+                      lamp + 1U);
+            textlcd::setLine(1, line);
+            selfTestWait(kSelfTestStepMs);
+        }
+    }
+    for (uint8_t i = 0; i < lumora::wire::kLampBytes; ++i)
+        picture[i] = 0xFF;
+    strobe(true);
+    lampchain::show(picture);
+    for (uint8_t i = 0; i < textlcd::kColumns; ++i)
+        line[i] = ' ';
+    putText(line, 0, "all 512 lamps");
+    textlcd::setLine(1, line);
+    selfTestWait(kSelfTestAllLitMs);
+    lampchain::darken();
+}
+
+// Whether the self-test jumper holds its pin low; only after a power-up.
+bool selfTestWanted()
+{
+    const bool poweredUp = g_warm != kWarm;
+    g_warm = kWarm;
+    SELFTEST_PORT |= board::kSelfTest;  // the pull-up
+    _delay_ms(1);                       // lets the pin's capacitance charge
+    return poweredUp && (SELFTEST_PIN & board::kSelfTest) == 0;
+}
+
+}  // namespace
 
 int main()
 {
@@ -148,8 +228,14 @@ int main()
     lampchain::configure();
     sei();
     textlcd::begin();
+    if (selfTestWanted())
+        selfTest();
 
-    static lumora::wire::CycleReader reader;  // static: counted in .bss, not hidden on the stack
+    // The board may start while the sender sends (a port open resets it):
+    // the reader finds the cycles by their content, unless the line is
+    // quiet for a while first. Static: counted in .bss, not hidden on the
+    // stack.
+    static lumora::wire::CycleReader reader(lumora::wire::CycleReader::Start::MidStream);
     SilenceWatch silence;
     LinkState state = LinkState::Waiting;
     uint16_t cyclesThisPeriod = 0;
@@ -164,10 +250,31 @@ int main()
         const uint32_t since = inStepOnce ? all - stepLossesBefore : 0;
         return since > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(since);
     };
+    // Nor is a byte misread because the receiver started in the middle of
+    // it: bytes count as lost from the moment the line was in step, after a
+    // whole cycle or a millisecond without a byte (longer than a byte time).
+    bool lineInStep = false;
+    uint32_t lostBefore = 0;
+    auto lineNowInStep = [&] {
+        if (!lineInStep) {
+            lineInStep = true;
+            lostBefore = lostOnTheLine();
+        }
+    };
+    auto lost = [&]() -> uint16_t {
+        const uint32_t since = lineInStep ? lostOnTheLine() - lostBefore : 0;
+        return since > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(since);
+    };
     char line[textlcd::kColumns];
+    LinkState shownState = state;
+    bool lcdHealDue = false;  // once the LCD has shown what it was given
     auto refreshStatus = [&] {
-        statusLine(line, state, cyclesPerSecond, stepLosses(), lostOnTheLine());
+        statusLine(line, state, cyclesPerSecond, stepLosses(), lost());
         textlcd::setLine(1, line);
+        if (state != shownState) {
+            shownState = state;
+            lcdHealDue = true;
+        }
     };
     // Shows what the reader completed, if anything.
     auto show = [&](lumora::wire::CycleReader::Completed completed) {
@@ -178,6 +285,7 @@ int main()
             inStepOnce = true;
             stepLossesBefore = reader.counts().realignments + reader.counts().resyncs;
         }
+        lineNowInStep();
         silence.cycleEnded(ordinary);
         strobe(true);
         const uint8_t* cycle = reader.cycle();
@@ -197,16 +305,27 @@ int main()
     textlcd::setLine(0, kGreeting);
     refreshStatus();
     serialinput::begin();
+    silence.listenFrom(milliseconds());
     set_sleep_mode(SLEEP_MODE_IDLE);
     uint16_t periodStart = milliseconds();
+    uint16_t lcdHealStart = periodStart;
+    uint16_t lastMs = periodStart;
+    bool heardThisMs = true;
 
     for (;;) {
         const uint16_t now = milliseconds();
+        if (now != lastMs) {
+            if (!heardThisMs && now - lastMs == 1)
+                lineNowInStep();  // a whole millisecond of quiet
+            lastMs = now;
+            heardThisMs = false;
+        }
         if (silence.tick(now))
             show(reader.silence());
         uint8_t byte;
         while (serialinput::take(byte)) {
             heardThisPeriod = true;
+            heardThisMs = true;
             if (silence.byteAt(now))
                 show(reader.silence());
             show(reader.feed(byte));
@@ -220,12 +339,23 @@ int main()
                 state = LinkState::Silent;
             heardThisPeriod = false;
             refreshStatus();
-            lampchain::configure();
+            lampchain::heal();
+        }
+        if (static_cast<uint16_t>(now - lcdHealStart) >= kLcdHealPeriodMs) {
+            lcdHealStart = now;
+            lcdHealDue = true;
         }
 
         textlcd::update();
-        if (!textlcd::pending())
+        if (!textlcd::pending()) {
             strobe(false);
+            // The heal rewrites what the LCD shows: started only now, it
+            // is done before the next cycle at the line's full rate.
+            if (lcdHealDue) {
+                lcdHealDue = false;
+                textlcd::heal();
+            }
+        }
         sleepUntilNeeded();
     }
 }

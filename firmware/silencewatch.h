@@ -29,6 +29,14 @@ public:
     static constexpr uint8_t kFactor = 6;
     static constexpr uint8_t kLearningCycles = 8;
 
+    // The line is listened to from nowMs on: if it stays quiet for the
+    // threshold, that is a silence too, and the first byte begins a cycle.
+    void listenFrom(uint16_t nowMs)
+    {
+        m_heard = true;
+        m_lastMs = nowMs;
+    }
+
     // Called on every pass of the main loop (at least every millisecond):
     // true once, at the moment a silence begins, so that the decoder hears
     // of it while the line is still quiet (and a silence longer than the

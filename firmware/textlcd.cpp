@@ -4,6 +4,7 @@
 #include "board.h"
 
 #include <avr/interrupt.h>
+#include <util/atomic.h>
 #include <util/delay.h>
 
 namespace textlcd {
@@ -18,9 +19,54 @@ constexpr uint8_t kFunction4Bit2Lines = 0x28;
 constexpr uint8_t kSetAddress = 0x80;
 constexpr uint8_t kLineAddress[kLines] = {0x00, 0x40};
 
-// Execution times: 37 us for most instructions and data at the nominal
-// 270 kHz oscillator, 1.52 ms to clear; clones run slower, hence margins.
-constexpr uint16_t kWriteMicroseconds = 50;
+// Timer2 counts at clk/256: 16 us per count.
+constexpr uint16_t kMicrosecondsPerCount = 256 / (board::kClockHz / 1000000UL);
+constexpr uint16_t counts(uint32_t microseconds)
+{
+    return static_cast<uint16_t>((microseconds + kMicrosecondsPerCount - 1) / kMicrosecondsPerCount);
+}
+
+// Waits, each for the slowest module with margin (see textlcd.h).
+constexpr uint16_t kWriteWait = counts(100);        // 112 us; 52.6 us at 190 kHz
+constexpr uint16_t kClearWait = counts(5000);       // 5 ms; 2.16 ms at 190 kHz
+constexpr uint16_t kPowerOnWait = counts(50000);    // 50 ms; 40 ms after Vcc reaches 4.5 V
+constexpr uint16_t kFirstSyncWait = counts(5000);   // 5 ms; 4.1 ms
+constexpr uint16_t kSyncWait = counts(150);         // 160 us; 100 us
+
+// The initialisation by instruction: three times "8-bit interface" reaches
+// a known state from any state (also half-way through a 4-bit transfer),
+// then 4-bit mode and the settings. At power-on the display also goes off
+// and is cleared; a heal rewrites all 40 cells instead, which leaves the
+// text standing and spares the clear's 5 ms.
+struct InitStep {
+    uint8_t value;
+    bool nibbleOnly;  // a single 4-bit transfer, as in 8-bit mode
+    uint16_t wait;
+};
+constexpr InitStep kPowerOnInit[] = {
+    {0x3, true, kFirstSyncWait},
+    {0x3, true, kSyncWait},
+    {0x3, true, kSyncWait},
+    {0x2, true, kSyncWait},  // from here on 4-bit
+    {kFunction4Bit2Lines, false, kWriteWait},
+    {kDisplayOff, false, kWriteWait},
+    {kClear, false, kClearWait},
+    {kEntryIncrement, false, kWriteWait},
+    {kDisplayOnCursorOff, false, kWriteWait},
+};
+constexpr InitStep kHealInit[] = {
+    {0x3, true, kFirstSyncWait},
+    {0x3, true, kSyncWait},
+    {0x3, true, kSyncWait},
+    {0x2, true, kSyncWait},
+    {kFunction4Bit2Lines, false, kWriteWait},
+    {kEntryIncrement, false, kWriteWait},
+    {kDisplayOnCursorOff, false, kWriteWait},
+};
+constexpr uint8_t kNotInitialising = 0xFF;
+
+// A cell whose content on the LCD is not known; never a wanted character.
+constexpr char kUnknown = 0;
 
 char g_wanted[kLines][kColumns];
 char g_shown[kLines][kColumns];
@@ -28,20 +74,35 @@ char g_shown[kLines][kColumns];
 constexpr uint8_t kNowhere = 0xFF;
 uint8_t g_cursorLine = kNowhere;
 uint8_t g_cursorColumn = 0;
-volatile bool g_ready = true;  // the last write has had its execution time
+const InitStep* g_init = kPowerOnInit;
+uint8_t g_initSteps = 0;
+uint8_t g_initStep = kNotInitialising;
 bool g_dirty;  // g_wanted may differ from g_shown
 
-// Timer2 as a one-shot: CTC at clk/8 (0.5 us per count), its compare
-// interrupt marks the LCD ready and stops itself.
-void startWait()
+volatile bool g_ready = true;        // the last step has had its time
+volatile uint16_t g_countsLeft = 0;  // of the wait, beyond the timer's current period
+
+void startPeriod(uint16_t n)
 {
-    g_ready = false;
-    TCCR2A = _BV(WGM21);
-    TCCR2B = _BV(CS21);
+    const uint16_t period = n > 256 ? 256 : n;
+    g_countsLeft = static_cast<uint16_t>(n - period);
     TCNT2 = 0;
-    OCR2A = kWriteMicroseconds * 2 - 1;
-    TIFR2 = _BV(OCF2A);
-    TIMSK2 = _BV(OCIE2A);
+    OCR2A = static_cast<uint8_t>(period - 1);
+}
+
+// Timer2 as a one-shot: CTC at clk/256; its compare interrupt starts the
+// wait's next period, or marks the LCD ready and stops the timer.
+void startWait(uint16_t n)
+{
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE)
+    {
+        g_ready = false;
+        TCCR2A = _BV(WGM21);
+        TCCR2B = _BV(CS22) | _BV(CS21);
+        startPeriod(n);
+        TIFR2 = _BV(OCF2A);
+        TIMSK2 = _BV(OCIE2A);
+    }
 }
 
 void pulseEnable()
@@ -59,21 +120,20 @@ void writeNibble(uint8_t nibble)
     pulseEnable();
 }
 
-void write(uint8_t value, bool data)
+void selectRegister(bool data)
 {
     if (data)
         LCD_CONTROL_PORT |= board::kLcdRs;
     else
         LCD_CONTROL_PORT &= static_cast<uint8_t>(~board::kLcdRs);
-    writeNibble(value >> 4);
-    writeNibble(value & 0x0F);
-    startWait();
 }
 
-void command(uint8_t instruction)
+void write(uint8_t value, bool data)
 {
-    write(instruction, false);
-    _delay_us(kWriteMicroseconds);
+    selectRegister(data);
+    writeNibble(value >> 4);
+    writeNibble(value & 0x0F);
+    startWait(kWriteWait);
 }
 
 char shownAs(char c)
@@ -81,40 +141,55 @@ char shownAs(char c)
     return (c >= 0x20 && c <= 0x7E) ? c : ' ';
 }
 
+void forgetShown()
+{
+    for (uint8_t line = 0; line < kLines; ++line)
+        for (uint8_t column = 0; column < kColumns; ++column)
+            g_shown[line][column] = kUnknown;
+    g_cursorLine = kNowhere;
+    g_dirty = true;
+}
+
+void initStep()
+{
+    const InitStep& step = g_init[g_initStep];
+    selectRegister(false);
+    if (step.nibbleOnly) {
+        writeNibble(step.value);
+    } else {
+        writeNibble(step.value >> 4);
+        writeNibble(step.value & 0x0F);
+    }
+    startWait(step.wait);
+    if (++g_initStep == g_initSteps) {
+        g_initStep = kNotInitialising;
+        forgetShown();  // write every cell
+    }
+}
+
 }  // namespace
 
 void begin()
 {
+    LCD_CONTROL_PORT &= static_cast<uint8_t>(~(board::kLcdRs | board::kLcdE));
     LCD_CONTROL_DDR |= board::kLcdRs | board::kLcdE;
     LCD_DATA_DDR |= board::kLcdDataMask;
-    LCD_CONTROL_PORT &= static_cast<uint8_t>(~(board::kLcdRs | board::kLcdE));
-
-    // After power-up the controller needs 40 ms; then three times "8-bit
-    // interface" reaches a known state whatever mode it was in (also after a
-    // reset of the board alone, half-way through a 4-bit transfer).
-    _delay_ms(50);
-    writeNibble(0x3);
-    _delay_us(4500);
-    writeNibble(0x3);
-    _delay_us(150);
-    writeNibble(0x3);
-    _delay_us(150);
-    writeNibble(0x2);  // now 4-bit
-    _delay_us(150);
-    command(kFunction4Bit2Lines);
-    command(kDisplayOff);
-    command(kClear);
-    _delay_ms(2);
-    command(kEntryIncrement);
-    command(kDisplayOnCursorOff);
-
-    for (uint8_t line = 0; line < kLines; ++line) {
-        for (uint8_t column = 0; column < kColumns; ++column) {
+    for (uint8_t line = 0; line < kLines; ++line)
+        for (uint8_t column = 0; column < kColumns; ++column)
             g_wanted[line][column] = ' ';
-            g_shown[line][column] = ' ';
-        }
-    }
-    g_cursorLine = kNowhere;
+    g_init = kPowerOnInit;
+    g_initSteps = sizeof kPowerOnInit / sizeof kPowerOnInit[0];
+    g_initStep = 0;
+    startWait(kPowerOnWait);
+}
+
+void heal()
+{
+    if (g_initStep != kNotInitialising)
+        return;
+    g_init = kHealInit;
+    g_initSteps = sizeof kHealInit / sizeof kHealInit[0];
+    g_initStep = 0;
 }
 
 void setLine(uint8_t line, const char* text)
@@ -130,7 +205,7 @@ void setLine(uint8_t line, const char* text)
 
 bool pending()
 {
-    return g_dirty;
+    return g_dirty || g_initStep != kNotInitialising;
 }
 
 bool ready()
@@ -140,7 +215,13 @@ bool ready()
 
 void update()
 {
-    if (!g_dirty || !g_ready)
+    if (!g_ready)
+        return;
+    if (g_initStep != kNotInitialising) {
+        initStep();
+        return;
+    }
+    if (!g_dirty)
         return;
     // The next difference, starting at the cursor so that a run of changed
     // characters needs a single address write.
@@ -172,6 +253,10 @@ void update()
 
 ISR(TIMER2_COMPA_vect)
 {
+    if (textlcd::g_countsLeft > 0) {
+        textlcd::startPeriod(textlcd::g_countsLeft);
+        return;
+    }
     TIMSK2 = 0;
     TCCR2B = 0;
     textlcd::g_ready = true;
