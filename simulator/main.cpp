@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -43,6 +44,20 @@ of the simulated USART.
   --seconds S            stop after S simulated seconds
   --quit-after-blankings N
                          stop after the display has shown N blankings
+  --snapshot MS          print what the display shows at MS simulated
+                         milliseconds, with --print-updates:
+                           S <ms> <64 lamp bytes in hex> |<line 1>|<line 2>|
+  --self-test-jumper     fit the self-test jumper (D2 to ground): at power-up
+                         the display tests its lamps and LCD
+
+Faults a real board meets, each at MS simulated milliseconds:
+  --lcd-powered-at MS    the LCD gets power only then (it ignores the
+                         firmware's start-up, and comes up blank)
+  --lcd-stray-e MS       a stray pulse on the LCD's E line
+  --lamps-power-up MS    the lamp drivers power up again (a glitch on the
+                         LED supply): shut down, digit registers random
+  --framing-error N      the firmware's Nth received byte since it started
+                         comes with a framing error (may be repeated)
   -h, --help             this text
 
 The summary: bytes fed, late receptions (bytes a real chip would have lost
@@ -59,9 +74,33 @@ struct Options {
     bool headless = false;
     bool printUpdates = false;
     bool resetOnOpen = false;
+    bool selfTestJumper = false;
     double seconds = 0;
     long quitAfterBlankings = 0;
+    std::vector<long> snapshots;  // ms
+    long lcdPoweredAt = -1;       // ms; -1: none of these faults
+    long lcdStrayE = -1;
+    long lampsPowerUp = -1;
+    std::vector<long> framingErrors;  // receptions
 };
+
+// The options that take a whole number of ms or bytes.
+bool countOption(const std::string& arg, Options& options, long*& single, std::vector<long>*& many)
+{
+    single = nullptr;
+    many = nullptr;
+    if (arg == "--snapshot")
+        many = &options.snapshots;
+    else if (arg == "--framing-error")
+        many = &options.framingErrors;
+    else if (arg == "--lcd-powered-at")
+        single = &options.lcdPoweredAt;
+    else if (arg == "--lcd-stray-e")
+        single = &options.lcdStrayE;
+    else if (arg == "--lamps-power-up")
+        single = &options.lampsPowerUp;
+    return single || many;
+}
 
 bool parse(int argc, char** argv, Options& options, std::string& error)
 {
@@ -74,7 +113,23 @@ bool parse(int argc, char** argv, Options& options, std::string& error)
             }
             return argv[++i];
         };
-        if (arg == "--firmware" || arg == "--link" || arg == "--seconds" || arg == "--quit-after-blankings") {
+        long* single = nullptr;
+        std::vector<long>* many = nullptr;
+        if (countOption(arg, options, single, many)) {
+            const char* v = value();
+            if (!v)
+                return false;
+            char* end = nullptr;
+            const long n = std::strtol(v, &end, 10);
+            if (*end != '\0' || end == v || n < 0) {
+                error = arg + " needs a non-negative whole number, not " + v;
+                return false;
+            }
+            if (single)
+                *single = n;
+            else
+                many->push_back(n);
+        } else if (arg == "--firmware" || arg == "--link" || arg == "--seconds" || arg == "--quit-after-blankings") {
             const char* v = value();
             if (!v)
                 return false;
@@ -97,6 +152,8 @@ bool parse(int argc, char** argv, Options& options, std::string& error)
             options.printUpdates = true;
         } else if (arg == "--reset-on-open") {
             options.resetOnOpen = true;
+        } else if (arg == "--self-test-jumper") {
+            options.selfTestJumper = true;
         } else {
             error = "unknown argument " + arg;
             return false;
@@ -114,10 +171,38 @@ bool isBlank(const lumora::sim::DisplayState& state)
     return state.lines[0].find_first_not_of(' ') == std::string::npos;
 }
 
-lumora::sim::Simulation* g_simulation = nullptr;
 // Reports go here. simavr's LCD part prints every byte it is sent on
 // standard output, so that descriptor is pointed to /dev/null.
 FILE* g_reports = stdout;
+
+void printState(char kind, const std::string& head, const lumora::sim::DisplayState& s)
+{
+    std::fprintf(g_reports, "%c %s %s |%s|%s|\n", kind, head.c_str(), lumora::wire::hexBytes(s.lamps).c_str(),
+                 s.lines[0].c_str(), s.lines[1].c_str());
+    std::fflush(g_reports);
+}
+
+void scheduleFaults(const Options& options, lumora::sim::Simulation& simulation)
+{
+    using std::chrono::milliseconds;
+    auto& display = simulation.display();
+    display.setSelfTestJumper(options.selfTestJumper);
+    for (long reception : options.framingErrors)
+        display.addFramingError(static_cast<std::uint64_t>(reception));
+    if (options.lcdPoweredAt >= 0)
+        display.powerLcdAt(display.cycle() + static_cast<std::uint64_t>(options.lcdPoweredAt) *
+                                                 (lumora::sim::kClockHz / 1000));
+    if (options.lcdStrayE >= 0)
+        simulation.at(milliseconds(options.lcdStrayE), [&display] { display.strayLcdPulse(); });
+    if (options.lampsPowerUp >= 0)
+        simulation.at(milliseconds(options.lampsPowerUp), [&display] { display.powerUpLamps(); });
+    if (options.printUpdates) {
+        for (long ms : options.snapshots)
+            simulation.at(milliseconds(ms), [&display, ms] { printState('S', std::to_string(ms), display.state()); });
+    }
+}
+
+lumora::sim::Simulation* g_simulation = nullptr;
 
 bool separateReports()
 {
@@ -212,14 +297,12 @@ int main(int argc, char** argv)
     std::mutex shownMutex;
     lumora::sim::DisplayState shown = simulation.display().state();
     simulation.display().onUpdate = [&](const lumora::sim::Update& update) {
-        if (options.printUpdates) {
-            const auto& s = update.state;
-            std::fprintf(g_reports, "U %llu %llu %llu %s |%s|%s|\n", static_cast<unsigned long long>(update.sequence),
-                        static_cast<unsigned long long>(update.cycle / (lumora::sim::kClockHz / 1000)),
-                        static_cast<unsigned long long>(update.latencyCycles / (lumora::sim::kClockHz / 1000000)),
-                        lumora::wire::hexBytes(s.lamps).c_str(), s.lines[0].c_str(), s.lines[1].c_str());
-            std::fflush(g_reports);
-        }
+        if (options.printUpdates)
+            printState('U',
+                       std::to_string(update.sequence) + ' ' +
+                           std::to_string(update.cycle / (lumora::sim::kClockHz / 1000)) + ' ' +
+                           std::to_string(update.latencyCycles / (lumora::sim::kClockHz / 1000000)),
+                       update.state);
         if (isBlank(update.state) && options.quitAfterBlankings > 0 && ++blankings >= options.quitAfterBlankings)
             simulation.stop();
     };
@@ -231,6 +314,7 @@ int main(int argc, char** argv)
         }
     };
     const auto limit = std::chrono::microseconds(static_cast<std::int64_t>(options.seconds * 1e6));
+    scheduleFaults(options, simulation);
 
     // SIGINT and SIGTERM end the run, then the summary is printed. A signal
     // ignored by whoever started us stays ignored: scripts/run starts us so

@@ -24,8 +24,15 @@ constexpr std::array<std::uint8_t, 16> kCodeB = {
 
 Max7219Chain::Max7219Chain(int chips) : m_chips(static_cast<std::size_t>(chips))
 {
-    for (Chip& chip : m_chips)
+    powerUp();
+}
+
+void Max7219Chain::powerUp()
+{
+    for (Chip& chip : m_chips) {
+        chip = Chip{};
         chip.digits.fill(kPowerUpDigit);
+    }
 }
 
 void Max7219Chain::setClk(bool level)

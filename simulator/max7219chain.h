@@ -40,6 +40,11 @@ public:
 
     explicit Max7219Chain(int chips);
 
+    // Every chip as after a power-up: shut down, control registers 0, the
+    // digit registers at kPowerUpDigit (a glitch on the LED supply, or a
+    // supply switched on after the board).
+    void powerUp();
+
     void setDin(bool level) { m_din = level; }
     void setClk(bool level);
     void setLoad(bool level);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "simulateddisplay.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,21 @@ constexpr std::size_t kUbrr0L = 0xC4;
 constexpr std::size_t kUbrr0H = 0xC5;
 // A receiver this far off the line's baud rate still reads every byte.
 constexpr double kBaudTolerance = 0.02;
+
+// The self-test jumper's pin (firmware/board.h).
+constexpr char kSelfTestPort = 'D';
+constexpr int kSelfTestPin = 2;
+
+// A slow HD44780 (190 kHz): an instruction or a character takes 52.6 us,
+// a clear or a return home 2.16 ms.
+constexpr std::uint64_t kLcdWriteCycles = kClockHz / 1000000 * 526 / 10;
+constexpr std::uint64_t kLcdClearCycles = kClockHz / 1000000 * 2160;
+
+std::uint64_t lcdExecutionCycles(std::uint8_t value, bool data)
+{
+    const bool clearOrHome = !data && (value == 0x01 || (value & 0xFE) == 0x02);
+    return clearOrHome ? kLcdClearCycles : kLcdWriteCycles;
+}
 
 struct PinContext {
     SimulatedDisplay* display;
@@ -97,8 +113,10 @@ std::unique_ptr<SimulatedDisplay> SimulatedDisplay::load(const std::string& elfP
     avr->sleep = &SimulatedDisplay::onSleep;
 
     hd44780_init(avr, display->m_lcd.get(), kLcdColumns, kLcdLines);
-    // R/W is tied to ground.
+    // R/W is tied to ground. At power-on the module has an 8-bit interface.
     avr_raise_irq(display->m_lcd->irq + IRQ_HD44780_RW, 0);
+    hd44780_set_flag(display->m_lcd.get(), HD44780_FLAG_D_L, 1);
+    display->applySelfTestJumper();
 
     auto* wiring = new SimulatedDisplayWiring;
     display->m_wiring = wiring;
@@ -135,30 +153,120 @@ void SimulatedDisplay::send(std::span<const std::uint8_t> bytes)
 
 void SimulatedDisplay::resetBoard(std::uint64_t bootloaderCycles)
 {
+    m_bootloaderFrom = m_avr->cycle;
+    m_bootloaderUntil = m_avr->cycle + bootloaderCycles;
+    m_bootloaderTook = 0;
+    m_inBootloader = true;
+}
+
+// The bootloader is done: the firmware starts from its reset vector, with
+// the line running.
+void SimulatedDisplay::startFirmware()
+{
     // The pins let go during the reset: the strobe's fall is no update.
     m_resetting = true;
     avr_reset(m_avr);
     m_resetting = false;
     m_strobe = false;
     m_avr->frequency = kClockHz;
-    m_bootloaderUntil = m_avr->cycle + bootloaderCycles;
+    m_inBootloader = false;
     m_rxPending = false;
     m_xon = false;
     m_lastReception = 0;
     m_strobeRoseAfter = 0;
+    m_receptionsSinceStart = 0;
+    applySelfTestJumper();  // the reset cleared the port's registers
+}
+
+void SimulatedDisplay::powerLcdAt(std::uint64_t cycle)
+{
+    m_lcdPowered = false;
+    m_lcdPoweredAt = cycle;
+}
+
+void SimulatedDisplay::strayLcdPulse()
+{
+    if (!m_lcdPowered)
+        return;
+    avr_raise_irq(m_lcd->irq + IRQ_HD44780_E, 1);
+    avr_raise_irq(m_lcd->irq + IRQ_HD44780_E, 0);
+    avr_raise_irq(m_lcd->irq + IRQ_HD44780_E, m_lcdE ? 1 : 0);
+}
+
+void SimulatedDisplay::powerUpLamps()
+{
+    m_chain.powerUp();
+}
+
+void SimulatedDisplay::addFramingError(std::uint64_t reception)
+{
+    m_framingErrors.push_back(reception);
+}
+
+void SimulatedDisplay::setSelfTestJumper(bool fitted)
+{
+    m_selfTestJumper = fitted;
+    applySelfTestJumper();
+}
+
+void SimulatedDisplay::applySelfTestJumper()
+{
+    avr_ioport_external_t external{};
+    external.name = kSelfTestPort;
+    external.mask = 1U << kSelfTestPin;
+    external.value = m_selfTestJumper ? 0 : 1U << kSelfTestPin;
+    avr_ioctl(m_avr, AVR_IOCTL_IOPORT_SET_EXTERNAL(kSelfTestPort), &external);
+    // A reset clears the pin register but not the pin's last level, and a
+    // level raised again unchanged is no change: raise both.
+    avr_irq_t* pin = avr_io_getirq(m_avr, AVR_IOCTL_IOPORT_GETIRQ(kSelfTestPort), kSelfTestPin);
+    avr_raise_irq(pin, m_selfTestJumper ? 1 : 0);
+    avr_raise_irq(pin, m_selfTestJumper ? 0 : 1);
+}
+
+// An edge on E that the firmware made. A write that begins while a slow
+// module still executes the last one is counted; a completed one starts
+// the next execution time.
+void SimulatedDisplay::lcdEdge(bool high)
+{
+    hd44780_t* lcd = m_lcd.get();
+    if (high && !m_lcdE) {
+        const bool secondNibble = hd44780_get_flag(lcd, HD44780_FLAG_LOWNIBBLE);
+        // simavr's part keeps the function set's DL bit here: 1 is 8-bit.
+        const bool fourBit = !hd44780_get_flag(lcd, HD44780_FLAG_D_L);
+        if (!secondNibble && m_avr->cycle < m_lcdBusyUntil)
+            ++m_counts.lcdWritesWhileBusy;
+        if (!fourBit)
+            m_lcdBusyUntil = m_avr->cycle + lcdExecutionCycles(static_cast<std::uint8_t>(m_lcdData << 4), m_lcdRs);
+        else if (secondNibble)
+            m_lcdBusyUntil =
+                m_avr->cycle + lcdExecutionCycles(static_cast<std::uint8_t>(m_lcdFirstNibble << 4 | m_lcdData), m_lcdRs);
+        else
+            m_lcdFirstNibble = m_lcdData;
+    }
+    m_lcdE = high;
+    avr_raise_irq(lcd->irq + IRQ_HD44780_E, high ? 1 : 0);
 }
 
 void SimulatedDisplay::pushQueued()
 {
-    while (m_avr->cycle < m_bootloaderUntil && !m_queue.empty()) {
-        m_queue.pop_front();
-        ++m_bytesToBootloader;
+    if (m_inBootloader) {
+        // The bootloader takes what the line brings meanwhile, one byte
+        // time after the other; nothing reaches the firmware yet.
+        const std::uint64_t arrived = (m_avr->cycle - m_bootloaderFrom) / kCyclesPerLineByte + 1;
+        while (m_bootloaderTook < arrived && !m_queue.empty()) {
+            m_queue.pop_front();
+            ++m_bootloaderTook;
+            ++m_bytesToBootloader;
+        }
+        return;
     }
     while (m_xon && !m_queue.empty()) {
         const std::uint8_t byte = m_queue.front();
         m_queue.pop_front();
         ++m_counts.bytesFed;
-        avr_raise_irq(m_uartInput, byte);  // may call onXoff
+        const bool damaged = std::find(m_framingErrors.begin(), m_framingErrors.end(), ++m_receptionsSinceStart) !=
+                             m_framingErrors.end();
+        avr_raise_irq(m_uartInput, damaged ? byte | UART_INPUT_FE : byte);  // may call onXoff
     }
 }
 
@@ -177,7 +285,12 @@ void SimulatedDisplay::matchLinePace()
 bool SimulatedDisplay::runUntil(std::uint64_t cycle)
 {
     matchLinePace();
+    pushQueued();
     while (m_avr->cycle < cycle) {
+        if (m_inBootloader && m_avr->cycle >= m_bootloaderUntil) {
+            startFirmware();
+            pushQueued();
+        }
         const int state = avr_run(m_avr);
         if (state == cpu_Done || state == cpu_Crashed)
             return false;
@@ -239,6 +352,7 @@ void SimulatedDisplay::onRxRunning(avr_irq_t*, std::uint32_t value, void* param)
         return;
     self->m_rxPending = false;
     ++self->m_counts.receptions;
+
     self->m_lastReception = self->m_avr->cycle;
     if (self->m_avr->cycle - self->m_rxPendingSince > kOverrunBudgetCycles)
         ++self->m_counts.lateReceptions;
@@ -260,21 +374,45 @@ void SimulatedDisplay::onPin(avr_irq_t*, std::uint32_t value, void* param)
     case PinWire::LampDin: self->m_chain.setDin(high); break;
     case PinWire::LampClk: self->m_chain.setClk(high); break;
     case PinWire::LampLoad: self->m_chain.setLoad(high); break;
-    case PinWire::LcdRs: avr_raise_irq(lcd->irq + IRQ_HD44780_RS, value); break;
+    case PinWire::LcdRs:
     case PinWire::LcdE:
-        // An instruction whose first nibble comes while the last still
-        // executes would be missed by a real LCD. simavr's part takes a
-        // nibble on E's rising edge, so that is where to look.
-        if (high && !self->m_lcdE && hd44780_get_flag(lcd, HD44780_FLAG_BUSY) &&
-            !hd44780_get_flag(lcd, HD44780_FLAG_LOWNIBBLE))
-            ++self->m_counts.lcdWritesWhileBusy;
-        self->m_lcdE = high;
-        avr_raise_irq(lcd->irq + IRQ_HD44780_E, value);
+    case PinWire::LcdD4:
+    case PinWire::LcdD5:
+    case PinWire::LcdD6:
+    case PinWire::LcdD7: {
+        if (!self->m_lcdPowered && self->m_avr->cycle >= self->m_lcdPoweredAt) {
+            // Power comes: the module starts as after its own reset.
+            std::memset(lcd->vram, ' ', sizeof lcd->vram);
+            lcd->cursor = 0;
+            lcd->flags = 0;
+            hd44780_set_flag(lcd, HD44780_FLAG_D_L, 1);  // an 8-bit interface
+            hd44780_set_flag(lcd, HD44780_FLAG_I_D, 1);
+            hd44780_set_flag(lcd, HD44780_FLAG_DIRTY, 1);
+            self->m_lcdPowered = true;
+            self->m_lcdBusyUntil = 0;
+        }
+        if (context->part == PinWire::LcdRs) {
+            self->m_lcdRs = high;
+        } else if (context->part != PinWire::LcdE) {
+            const int bit = context->part - PinWire::LcdD4;
+            self->m_lcdData = static_cast<std::uint8_t>(high ? self->m_lcdData | 1U << bit
+                                                              : self->m_lcdData & ~(1U << bit));
+        }
+        if (!self->m_lcdPowered) {
+            if (context->part == PinWire::LcdE)
+                self->m_lcdE = high;
+            break;
+        }
+        switch (context->part) {
+        case PinWire::LcdE: self->lcdEdge(high); break;
+        case PinWire::LcdRs: avr_raise_irq(lcd->irq + IRQ_HD44780_RS, value); break;
+        case PinWire::LcdD4: avr_raise_irq(lcd->irq + IRQ_HD44780_D4, value); break;
+        case PinWire::LcdD5: avr_raise_irq(lcd->irq + IRQ_HD44780_D5, value); break;
+        case PinWire::LcdD6: avr_raise_irq(lcd->irq + IRQ_HD44780_D6, value); break;
+        default: avr_raise_irq(lcd->irq + IRQ_HD44780_D7, value); break;
+        }
         break;
-    case PinWire::LcdD4: avr_raise_irq(lcd->irq + IRQ_HD44780_D4, value); break;
-    case PinWire::LcdD5: avr_raise_irq(lcd->irq + IRQ_HD44780_D5, value); break;
-    case PinWire::LcdD6: avr_raise_irq(lcd->irq + IRQ_HD44780_D6, value); break;
-    case PinWire::LcdD7: avr_raise_irq(lcd->irq + IRQ_HD44780_D7, value); break;
+    }
     case PinWire::Strobe:
         if (self->m_resetting)
             break;

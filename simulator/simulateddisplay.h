@@ -24,6 +24,16 @@
 // The firmware raises its update strobe (PC0) while it brings lamps and LCD
 // up to date; on its falling edge the display is reported as an Update.
 //
+// The LCD is checked against the slowest modules: one whose oscillator
+// runs at 190 kHz needs 52.6 us for an instruction or a character and
+// 2.16 ms to clear or return home. A write that begins sooner is counted
+// (lcdWritesWhileBusy): such a module would miss it.
+//
+// Faults a real board meets can be put in: an LCD powered after the board,
+// a stray edge on its E line, lamp drivers that power up again (a glitch on
+// the LED supply), a byte received with a framing error; and the self-test
+// jumper can be fitted.
+//
 // Not thread-safe: one thread runs it and reads it.
 #pragma once
 
@@ -36,6 +46,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 struct avr_t;
 struct avr_irq_t;
@@ -89,8 +100,9 @@ public:
     SimulatedDisplay& operator=(const SimulatedDisplay&) = delete;
 
     // What a port open does to an Uno or Nano: DTR pulses the reset pin and
-    // the bootloader runs before the firmware starts again. The bootloader
-    // takes the bytes that arrive in its first `bootloaderTime` (optiboot
+    // the bootloader runs for `bootloaderCycles` before the firmware starts
+    // again, in the middle of whatever the line brings. The bootloader
+    // takes the bytes that arrive meanwhile, at the line's pace (optiboot
     // leaves for the firmware after a byte that is no command of its; the
     // old Nano bootloader after five): they never reach the firmware. The
     // MAX7219s and the LCD keep what they showed until the firmware
@@ -110,12 +122,28 @@ public:
     DisplayState state() const;
     const SimulationCounts& counts() const { return m_counts; }
 
+    // The LCD has no power until `cycle`: it ignores its inputs, then
+    // starts in its power-on state (8-bit interface, display off).
+    void powerLcdAt(std::uint64_t cycle);
+    // One pulse on the LCD's E line now, from nothing the firmware did.
+    void strayLcdPulse();
+    // The MAX7219s power up again now (Max7219Chain::powerUp).
+    void powerUpLamps();
+    // The firmware's reception number `reception` (1: the first byte it
+    // receives after it starts) comes with a framing error.
+    void addFramingError(std::uint64_t reception);
+    // The self-test jumper holds D2 to ground; without it the pin is high.
+    void setSelfTestJumper(bool fitted);
+
     std::function<void(const Update&)> onUpdate;
 
 private:
     SimulatedDisplay();
     void pushQueued();
     void matchLinePace();
+    void applySelfTestJumper();
+    void startFirmware();
+    void lcdEdge(bool high);
     static void onXon(avr_irq_t*, std::uint32_t, void*);
     static void onXoff(avr_irq_t*, std::uint32_t, void*);
     static void onRxPending(avr_irq_t*, std::uint32_t, void*);
@@ -135,10 +163,22 @@ private:
     std::uint64_t m_strobeRoseAfter = 0;  // m_lastReception when the strobe rose
     bool m_strobe = false;
     bool m_lcdE = false;
+    bool m_lcdRs = false;
+    std::uint8_t m_lcdData = 0;         // D7..D4 as bits 3..0
+    std::uint8_t m_lcdFirstNibble = 0;  // of the 4-bit transfer under way
+    std::uint64_t m_lcdBusyUntil = 0;   // cycle: a slow module's execution ends
+    std::uint64_t m_lcdPoweredAt = 0;   // cycle
+    bool m_lcdPowered = true;
+    std::uint64_t m_receptionsSinceStart = 0;
+    std::vector<std::uint64_t> m_framingErrors;  // receptions since the start
+    bool m_selfTestJumper = false;
     SimulationCounts m_counts;
     void* m_wiring = nullptr;  // the pins' callback contexts
     void* m_uart = nullptr;    // simavr's USART0
+    std::uint64_t m_bootloaderFrom = 0;   // cycle
     std::uint64_t m_bootloaderUntil = 0;  // cycle
+    std::uint64_t m_bootloaderTook = 0;   // bytes since the reset
+    bool m_inBootloader = false;
     bool m_resetting = false;
     std::uint64_t m_bytesToBootloader = 0;
 };

@@ -29,6 +29,13 @@ Simulation::Simulation(std::unique_ptr<SimulatedDisplay> display, std::unique_pt
 {
 }
 
+void Simulation::at(std::chrono::milliseconds when, std::function<void()> action)
+{
+    m_scheduled.push_back({cyclesIn(when), std::move(action)});
+    std::sort(m_scheduled.begin(), m_scheduled.end(),
+              [](const Scheduled& a, const Scheduled& b) { return a.cycle > b.cycle; });
+}
+
 std::chrono::microseconds Simulation::simulated() const
 {
     return durationOf(m_display->cycle() - m_firstCycle);
@@ -45,7 +52,14 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
     std::vector<std::uint8_t> bytes;
     std::string error;
     while (!m_stop) {
-        const std::uint64_t target = std::min(limit, m_firstCycle + cyclesIn(Clock::now() - start));
+        while (!m_scheduled.empty() && m_display->cycle() >= m_firstCycle + m_scheduled.back().cycle) {
+            const auto action = std::move(m_scheduled.back().action);
+            m_scheduled.pop_back();
+            action();
+        }
+        std::uint64_t target = std::min(limit, m_firstCycle + cyclesIn(Clock::now() - start));
+        if (!m_scheduled.empty())
+            target = std::min(target, m_firstCycle + m_scheduled.back().cycle);
         if (m_display->cycle() < target) {
             if (!m_display->runUntil(std::min(target, m_display->cycle() + kSliceCycles))) {
                 error = "the firmware stopped (crashed, or sleeps with interrupts off)";

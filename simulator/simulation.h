@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lumora::sim {
 
@@ -49,6 +50,10 @@ public:
     static constexpr std::chrono::milliseconds kFramePeriod{16};
     std::function<void()> onFrame;
 
+    // Calls `action` from run() once `when` of simulated time has passed.
+    // Call before run().
+    void at(std::chrono::milliseconds when, std::function<void()> action);
+
     SimulatedDisplay& display() { return *m_display; }
     const PtyLine& pty() const { return *m_pty; }
 
@@ -58,7 +63,13 @@ public:
     std::chrono::microseconds maxLag() const { return m_maxLag; }
 
 private:
+    struct Scheduled {
+        std::uint64_t cycle;  // since the start of run()
+        std::function<void()> action;
+    };
+
     std::unique_ptr<SimulatedDisplay> m_display;
+    std::vector<Scheduled> m_scheduled;  // latest first
     std::unique_ptr<PtyLine> m_pty;
     bool m_resetOnOpen;
     std::atomic<bool> m_stop{false};
