@@ -24,9 +24,16 @@ TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
 {
     QProcess board;
     const QString slave = lumora::test::startListener(
-        board, LUMORA_SIM_PROGRAM, {"--headless", "--print-updates", "--quit-after-blankings", "1"});
+        board, LUMORA_SIM_PROGRAM,
+        {"--headless", "--print-updates", "--quit-after-blankings", "1", "--snapshot",
+         QString::number(lumora::sim::testing::kListeningMs)});
     ASSERT_FALSE(slave.isEmpty());
     lumora::test::PortVariable port(slave.toStdString());
+    // A display that was on before Lumora started.
+    QByteArray reported;
+    while (!reported.contains("\nS ") && board.waitForReadyRead(10000))
+        reported += board.readAllStandardOutput();
+    ASSERT_TRUE(reported.contains("\nS ")) << reported.toStdString();
 
     lumora::test::TestBridge lib;
     lib.reset();
@@ -47,7 +54,8 @@ TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
     }
     EXPECT_EQ(board.exitCode(), 0);
     std::vector<std::pair<std::string, std::string>> shown;  // lamps, line 1
-    for (const QByteArray& line : board.readAllStandardOutput().split('\n')) {
+    reported += board.readAllStandardOutput();
+    for (const QByteArray& line : reported.split('\n')) {
         if (auto update = parseUpdate(line.toStdString()))
             shown.emplace_back(update->lamps, update->line1);
     }

@@ -34,6 +34,18 @@ std::optional<ShownUpdate> parseUpdate(const std::string& line)
     return update;
 }
 
+std::optional<ShownUpdate> parseSnapshot(const std::string& line)
+{
+    if (line.rfind("S ", 0) != 0)
+        return std::nullopt;
+    std::string asUpdate = "U 0 " + line.substr(2);
+    const auto space = asUpdate.find(' ', 4);
+    if (space == std::string::npos)
+        return std::nullopt;
+    asUpdate.insert(space, " 0");
+    return parseUpdate(asUpdate);
+}
+
 wire::Cycle lumoraLikeCycle(std::mt19937& random, const std::string& text)
 {
     wire::Cycle cycle;
@@ -49,7 +61,8 @@ wire::Cycle lumoraLikeCycle(std::mt19937& random, const std::string& text)
 
 SimulatedBoard::SimulatedBoard(const std::vector<std::string>& extraArguments)
     : m_process(LUMORA_SIM_PROGRAM, [&] {
-          std::vector<std::string> arguments{"--headless", "--print-updates"};
+          std::vector<std::string> arguments{"--headless", "--print-updates", "--snapshot",
+                                             std::to_string(kListeningMs)};
           arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
           return arguments;
       }())
@@ -58,10 +71,17 @@ SimulatedBoard::SimulatedBoard(const std::vector<std::string>& extraArguments)
     const std::string prefix = "lumora-sim: listening on ";
     if (!first || first->rfind(prefix, 0) != 0)
         throw std::runtime_error("lumora-sim did not start: " + first.value_or("(nothing)"));
-    const std::string port = first->substr(prefix.size());
-    m_port = ::open(port.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    m_portPath = first->substr(prefix.size());
+    reopen();
+}
+
+void SimulatedBoard::reopen()
+{
+    if (m_port >= 0)
+        ::close(m_port);
+    m_port = ::open(m_portPath.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (m_port < 0)
-        throw std::runtime_error("cannot open " + port);
+        throw std::runtime_error("cannot open " + m_portPath);
 }
 
 SimulatedBoard::~SimulatedBoard()
@@ -100,6 +120,22 @@ std::optional<ShownUpdate> SimulatedBoard::nextUpdate(std::chrono::milliseconds 
     return line ? parseUpdate(*line) : std::nullopt;
 }
 
+bool SimulatedBoard::waitUntilListening(std::chrono::milliseconds timeout)
+{
+    return snapshotAt(kListeningMs, timeout).has_value();
+}
+
+std::optional<ShownUpdate> SimulatedBoard::snapshotAt(long ms, std::chrono::milliseconds timeout)
+{
+    const auto line = lineWhere(
+        [ms](const std::string& l) {
+            const auto snapshot = parseSnapshot(l);
+            return snapshot && snapshot->millisecond == ms;
+        },
+        timeout);
+    return line ? parseSnapshot(*line) : std::nullopt;
+}
+
 bool SimulatedBoard::waitForReset(std::chrono::milliseconds timeout)
 {
     return lineWhere([](const std::string& l) { return l.rfind("R ", 0) == 0; }, timeout).has_value();
@@ -110,7 +146,7 @@ std::vector<std::string> SimulatedBoard::finish()
     m_process.signal(SIGTERM);
     std::vector<std::string> summary;
     for (const std::string& line : m_process.readRest(10s)) {
-        if (line.rfind("U ", 0) != 0)
+        if (line.rfind("U ", 0) != 0 && line.rfind("S ", 0) != 0)
             summary.push_back(line);
     }
     m_process.wait(10s);

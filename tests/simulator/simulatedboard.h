@@ -16,7 +16,9 @@
 
 namespace lumora::sim::testing {
 
-// One "U" line: what the display showed after an update.
+// One "U" line: what the display showed after an update; or one "S" line,
+// what it showed at a simulated time (--snapshot), whose sequence and
+// latency are 0.
 struct ShownUpdate {
     long sequence = 0;
     long millisecond = 0;  // simulated
@@ -28,14 +30,27 @@ struct ShownUpdate {
 
 std::string hexOfLamps(const wire::Cycle& cycle);
 std::optional<ShownUpdate> parseUpdate(const std::string& line);
+std::optional<ShownUpdate> parseSnapshot(const std::string& line);
+
+// The firmware takes a line quiet for this long after its start as the
+// start of a stream (before, it takes bytes as the middle of one): a
+// display that was on before the sender started.
+constexpr long kListeningMs = 600;
 
 // A cycle as Lumora sends it: levels 0..8 in bar or dot mode, printable text.
 wire::Cycle lumoraLikeCycle(std::mt19937& random, const std::string& text);
 
 class SimulatedBoard {
 public:
+    // Always with a snapshot at kListeningMs.
     explicit SimulatedBoard(const std::vector<std::string>& extraArguments = {});
     ~SimulatedBoard();
+
+    // Waits until the firmware has listened to a quiet line for
+    // kListeningMs of simulated time, skipping updates.
+    bool waitUntilListening(std::chrono::milliseconds timeout);
+    // The snapshot taken at `ms` (--snapshot), skipping other lines.
+    std::optional<ShownUpdate> snapshotAt(long ms, std::chrono::milliseconds timeout);
 
     // Writes all of `bytes` to the port, blocking while the pty is full.
     // lumora-sim takes them only as fast as the simulated line carries them
@@ -44,6 +59,8 @@ public:
     // that paced itself by the wall clock would leave gaps in the line
     // whenever the busy machine held it back.
     void send(const std::vector<std::uint8_t>& bytes);
+    // Closes the port and opens it again, as a sender's next Start does.
+    void reopen();
     // The next update, waiting up to `timeout` (wall time).
     std::optional<ShownUpdate> nextUpdate(std::chrono::milliseconds timeout);
     // Waits for the report of a reset by a port open ("R" line), skipping
@@ -58,6 +75,7 @@ private:
                                          std::chrono::milliseconds timeout);
 
     display::testing::Subprocess m_process;
+    std::string m_portPath;
     int m_port = -1;
 };
 

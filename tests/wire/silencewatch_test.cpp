@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The display firmware's silence rule on the host: what it learns from the
+// pauses inside cycles, and when it calls a pause a silence.
+#include "silencewatch.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace {
+
+// Feeds one cycle's worth of bytes from `startMs`, `pauseMs` apart, as an
+// ordinary cycle or a blanking sequence; returns when its last byte came.
+std::uint16_t cycle(SilenceWatch& watch, std::uint16_t startMs, std::uint16_t pauseMs, bool ordinary = true)
+{
+    std::uint16_t now = startMs;
+    for (int i = 0; i < 28; ++i, now = static_cast<std::uint16_t>(now + pauseMs))
+        EXPECT_FALSE(watch.byteAt(now)) << "a pause inside the cycle taken for a silence, byte " << i;
+    watch.cycleEnded(ordinary);
+    return static_cast<std::uint16_t>(now - pauseMs);
+}
+
+// Whether a pause of `pauseMs` after the byte at `lastMs` is a silence.
+bool silenceAfter(SilenceWatch& watch, std::uint16_t lastMs, std::uint16_t pauseMs)
+{
+    return watch.byteAt(static_cast<std::uint16_t>(lastMs + pauseMs));
+}
+
+TEST(SilenceWatch, LearnsSixTimesTheLongestPauseWithinItsFloorAndCeiling)
+{
+    struct Case {
+        std::uint16_t pauseInCycleMs;
+        std::uint16_t thresholdMs;
+    };
+    const Case cases[] = {
+        {1, SilenceWatch::kFloorMs},    // 6 ms would split a busy sender's cycles
+        {30, 180},                      // six times
+        {100, SilenceWatch::kCeilingMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pauseInCycleMs);
+        SilenceWatch watch;
+        std::uint16_t last = cycle(watch, 1000, c.pauseInCycleMs);
+        last = cycle(watch, static_cast<std::uint16_t>(last + c.pauseInCycleMs), c.pauseInCycleMs);
+        EXPECT_FALSE(silenceAfter(watch, last, c.thresholdMs));
+        last = static_cast<std::uint16_t>(last + c.thresholdMs);
+        EXPECT_TRUE(silenceAfter(watch, last, static_cast<std::uint16_t>(c.thresholdMs + 1)));
+    }
+}
+
+TEST(SilenceWatch, StartsAtFiveHundredAndABlankingTeachesNothing)
+{
+    SilenceWatch watch;
+    watch.listenFrom(0);
+    EXPECT_FALSE(watch.tick(SilenceWatch::kInitialMs));
+    EXPECT_TRUE(watch.tick(SilenceWatch::kInitialMs + 1)) << "a quiet line from the start";
+    EXPECT_FALSE(watch.tick(SilenceWatch::kInitialMs + 2)) << "told once per silence";
+
+    // A cycle with 10 ms pauses teaches 60 ms, which the floor makes 100;
+    // the blanking's 40 ms pauses after it would teach 240, but teach
+    // nothing.
+    SilenceWatch taught;
+    std::uint16_t last = cycle(taught, 2000, 10);
+    last = cycle(taught, static_cast<std::uint16_t>(last + 10), 40, false);
+    EXPECT_TRUE(silenceAfter(taught, last, 101)) << "the blanking's pauses raised the threshold";
+}
+
+TEST(SilenceWatch, MillisecondClockWrapsAfterSixtyFiveSeconds)
+{
+    SilenceWatch watch;
+    const std::uint16_t last = cycle(watch, 65500, 1);  // its bytes cross the wrap
+    EXPECT_FALSE(watch.tick(static_cast<std::uint16_t>(last + SilenceWatch::kFloorMs)));
+    EXPECT_TRUE(watch.tick(static_cast<std::uint16_t>(last + SilenceWatch::kFloorMs + 1)));
+}
+
+}  // namespace
