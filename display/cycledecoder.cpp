@@ -12,15 +12,7 @@ CycleDecoder::CycleDecoder(std::optional<Nanoseconds> fixedSilence)
 
 Nanoseconds CycleDecoder::silenceThreshold() const
 {
-    if (m_fixedSilence)
-        return *m_fixedSilence;
-    if (m_learnedCycles == 0)
-        return kInitialSilence;
-    const auto known = static_cast<std::ptrdiff_t>(
-        std::min<std::uint64_t>(m_learnedCycles, kLearningCycles));
-    const Nanoseconds longest =
-        *std::max_element(m_recentPauses.begin(), m_recentPauses.begin() + known);
-    return std::clamp(longest * kSilenceFactor, kSilenceFloor, kSilenceCeiling);
+    return m_fixedSilence ? *m_fixedSilence : m_silence.threshold();
 }
 
 void CycleDecoder::feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival,
@@ -34,7 +26,7 @@ void CycleDecoder::feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival
         if (pause > silenceThreshold())
             collect(m_reader.silence(), arrival, events);
         else
-            m_longestPauseInCycle = std::max(m_longestPauseInCycle, pause);
+            m_silence.pauseInCycle(pause);
     }
     m_counts.bytes += bytes.size();
 
@@ -72,7 +64,7 @@ void CycleDecoder::collect(wire::CycleReader::Completed completed, Nanoseconds a
         m_unreportedDrops = 0;
     }
     if (completed == Completed::Nothing) {
-        m_longestPauseInCycle = Nanoseconds::zero();
+        m_silence.forgetPauses();
         return;
     }
 
@@ -87,13 +79,8 @@ void CycleDecoder::collect(wire::CycleReader::Completed completed, Nanoseconds a
     } else {
         event.kind = DecodedEvent::Kind::Cycle;
         ++m_counts.cycles;
-        // The blanking's own pauses are four times longer than a cycle's;
-        // learning from them would hide the next hold-off.
-        m_recentPauses[static_cast<std::size_t>(m_learnedCycles % kLearningCycles)] =
-            m_longestPauseInCycle;
-        ++m_learnedCycles;
     }
-    m_longestPauseInCycle = Nanoseconds::zero();
+    m_silence.cycleEnded(completed == Completed::Cycle);
     events.push_back(event);
 }
 

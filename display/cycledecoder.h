@@ -17,25 +17,10 @@
 // content instead and the count moves to where the cycles are (a
 // realignment); only cycles that fit the content rule are reported.
 //
-// The threshold. The sender paces itself in passes of its event pump
-// ("yields"), not in time, so every pause scales with the sending machine:
-// one pass takes roughly 1 to 20 us, which makes
-//
-//   the pause after a lamp group   250 yields     0.25 ..   5 ms
-//   the pause after a character    500 yields     0.5  ..  10 ms
-//   the pauses inside a blanking  2000 yields     2    ..  40 ms
-//   the hold-off before blanking  5000 yields     5    .. 100 ms
-//
-// and the gap from the end of one cycle to the start of the next is the
-// pause after the last character plus the sender's own work, so barely
-// longer than a pause inside the cycle. No fixed threshold is longer than
-// every pause inside a cycle on a slow sender and shorter than the hold-off
-// on a fast one. The ratios, however, are the same on every machine, so by
-// default the threshold is learned: six times the longest pause seen inside
-// the recent ordinary cycles, which lands between the blanking's inner
-// pauses (4x a character pause) and the hold-off (10x). A learned value is
-// kept within [kSilenceFloor, kSilenceCeiling]; until the first cycle is
-// complete kInitialSilence applies. A fixed threshold can be given instead.
+// The threshold is learned from the stream (wire/learnedsilence.h): six
+// times the longest pause inside the recent ordinary cycles, within
+// [kSilenceFloor, kSilenceCeiling], kInitialSilence until the first cycle
+// is complete. A fixed threshold can be given instead.
 //
 // A silence that falls on a cycle boundary (nothing counted yet) is not a
 // resynchronisation: nothing is dropped.
@@ -44,6 +29,7 @@
 #pragma once
 
 #include "cyclereader.h"
+#include "learnedsilence.h"
 #include "receivedline.h"
 #include "wireformat.h"
 
@@ -64,9 +50,8 @@ constexpr Nanoseconds kInitialSilence = std::chrono::milliseconds(50);
 // this floor it would split cycles.
 constexpr Nanoseconds kSilenceFloor = std::chrono::milliseconds(10);
 constexpr Nanoseconds kSilenceCeiling = std::chrono::milliseconds(500);
-constexpr int kSilenceFactor = 6;
 // Ordinary cycles over which the longest inner pause is remembered.
-constexpr int kLearningCycles = 16;
+constexpr std::uint8_t kLearningCycles = 16;
 
 struct DecodedEvent {
     // Resync: a silence dropped a partial count. Realign: bytes were dropped
@@ -109,6 +94,7 @@ public:
     int pendingBytes() const { return m_reader.pendingBytes(); }
     Nanoseconds silenceThreshold() const;
     bool learnsSilence() const { return !m_fixedSilence.has_value(); }
+    bool silenceLearned() const { return m_silence.learned(); }
 
 private:
     void collect(wire::CycleReader::Completed completed, Nanoseconds arrival,
@@ -120,10 +106,7 @@ private:
     std::uint64_t m_unreportedDrops = 0;  // since the last event
     std::optional<Nanoseconds> m_fixedSilence;
     wire::ReceivedLine m_line;
-    Nanoseconds m_longestPauseInCycle{};
-    // Longest inner pause of the last kLearningCycles ordinary cycles.
-    std::array<Nanoseconds, kLearningCycles> m_recentPauses{};
-    std::uint64_t m_learnedCycles = 0;
+    wire::LearnedSilence<Nanoseconds, kLearningCycles> m_silence{{kInitialSilence, kSilenceFloor, kSilenceCeiling}};
     std::uint64_t m_sequence = 0;
     DecoderCounts m_counts;
 };

@@ -123,7 +123,7 @@ Decoding:
   --silence-ms N          A silence longer than N ms starts a new cycle; a
                           partial cycle is then dropped (a resync). Without
                           it the threshold is learned: )" +
-           std::to_string(kSilenceFactor) + R"( times the longest pause
+           std::to_string(wire::LearnedSilence<Nanoseconds, kLearningCycles>::kFactor) + R"( times the longest pause
                           inside recent cycles, kept within )" +
            ms(kSilenceFloor) + "..." + ms(kSilenceCeiling) + R"( ms
                           ()" + ms(kInitialSilence) + R"( ms until the first cycle is complete).

@@ -1,23 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Tells the decoder when a silence on the line came before a byte: a pause
-// longer than any pause inside a cycle.
+// Tells the decoder when a silence on the line came before a byte, by the
+// firmware's millisecond clock (which wraps after 65.5 s): a pause longer
+// than the learned threshold (wire/learnedsilence.h).
 //
-// The sender paces itself in passes of its event loop, not in time, so its
-// pauses scale with its machine: a character pause lasts 0.5 to 10 ms, the
-// hold-off before the blanking sequence 10 times as long. The threshold is
-// therefore learned: kFactor times the longest pause seen inside the last
-// kLearningCycles cycles, kept within [kFloorMs, kCeilingMs] (kInitialMs
-// until a cycle has been seen). Pauses are measured in whole milliseconds,
-// from the main loop, so a pause reads at most one pass of the loop long
-// or short.
-//
-// The floor is high on purpose: a sender on a busy computer stalls now and
-// then for tens of milliseconds in the middle of a cycle (most of all in
-// its first cycles, while its window comes up), and a stall taken for a
-// silence would cut that cycle in two. A silence that is missed costs
-// nothing the decoder cannot recover; the silences that matter, between
-// runs and after a reset, last seconds.
+// Pauses are measured in whole milliseconds, from the main loop, so a pause
+// reads at most one pass of the loop long or short. The floor is high on
+// purpose: a sender on a busy computer stalls now and then for tens of
+// milliseconds in the middle of a cycle (most of all in its first cycles,
+// while its window comes up), and a stall taken for a silence would cut
+// that cycle in two. A silence that is missed costs nothing the decoder
+// cannot recover; the silences that matter, between runs and after a
+// reset, last seconds.
 #pragma once
+
+#include "learnedsilence.h"
 
 #include <stdint.h>
 
@@ -26,7 +22,6 @@ public:
     static constexpr uint16_t kInitialMs = 500;
     static constexpr uint16_t kFloorMs = 100;
     static constexpr uint16_t kCeilingMs = 500;
-    static constexpr uint8_t kFactor = 6;
     static constexpr uint8_t kLearningCycles = 8;
 
     // The line is listened to from nowMs on: if it stays quiet for the
@@ -43,7 +38,7 @@ public:
     // millisecond clock's wrap, 65 s, is still seen).
     bool tick(uint16_t nowMs)
     {
-        if (m_silent || !m_heard || static_cast<uint16_t>(nowMs - m_lastMs) <= m_thresholdMs)
+        if (m_silent || !m_heard || static_cast<uint16_t>(nowMs - m_lastMs) <= m_learned.threshold())
             return false;
         m_silent = true;
         return true;
@@ -55,9 +50,8 @@ public:
     {
         tick(nowMs);
         const bool silent = m_silent;
-        const uint16_t pause = static_cast<uint16_t>(nowMs - m_lastMs);
-        if (m_heard && !silent && m_insideCycle && pause > m_longestMs)
-            m_longestMs = pause;
+        if (m_heard && !silent && m_insideCycle)
+            m_learned.pauseInCycle(static_cast<uint16_t>(nowMs - m_lastMs));
         m_heard = true;
         m_silent = false;
         m_insideCycle = true;
@@ -70,29 +64,11 @@ public:
     void cycleEnded(bool ordinary)
     {
         m_insideCycle = false;
-        if (!ordinary) {
-            m_longestMs = 0;
-            return;
-        }
-        m_recentMs[m_next] = m_longestMs;
-        m_next = static_cast<uint8_t>((m_next + 1) % kLearningCycles);
-        m_longestMs = 0;
-        uint16_t longest = 0;
-        for (uint8_t i = 0; i < kLearningCycles; ++i) {
-            if (m_recentMs[i] > longest)
-                longest = m_recentMs[i];
-        }
-        const uint32_t threshold = static_cast<uint32_t>(longest) * kFactor;
-        m_thresholdMs = threshold < kFloorMs ? kFloorMs
-                      : threshold > kCeilingMs ? kCeilingMs
-                                               : static_cast<uint16_t>(threshold);
+        m_learned.cycleEnded(ordinary);
     }
 
 private:
-    uint16_t m_recentMs[kLearningCycles] = {};
-    uint8_t m_next = 0;
-    uint16_t m_longestMs = 0;
-    uint16_t m_thresholdMs = kInitialMs;
+    lumora::wire::LearnedSilence<uint16_t, kLearningCycles> m_learned{{kInitialMs, kFloorMs, kCeilingMs}};
     uint16_t m_lastMs = 0;
     bool m_heard = false;
     bool m_silent = false;

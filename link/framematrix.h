@@ -2,11 +2,11 @@
 // The lamp frame: eight rows (one per spectrum band) of eight lamp bytes,
 // four steps of history per channel, and its once-per-cycle update.
 //
-//   column   1         2        3        4        5        6        7        8
-//            left now  left -1  left -2  left -3  right -3 right -2 right -1 right now
-//
-// Rows and columns are numbered 1..8. The matrix lives as long as the
-// window and is never cleared, so a new run starts from the old history.
+// Row r, column c is the cycle's lamp group (r, c) as cycleformat.h lays it
+// out: columns 1..4 the left channel, newest first; 5..8 the right one,
+// newest last. Rows and columns are numbered 1..8. The matrix lives as
+// long as the window and is never cleared, so a new run starts from the
+// old history.
 #pragma once
 
 #include <array>

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "simulateddisplay.h"
 
+#include "pins.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -22,17 +24,20 @@ namespace {
 // The ATmega328P's USART receive-complete vector.
 constexpr std::uint8_t kRxVector = 18;
 
-// The board's wiring (firmware/board.h).
+// The board's wiring (firmware/pins.h).
 struct PinWire {
-    char port;
-    int pin;
+    pins::Pin pin;
     enum Part { LampDin, LampClk, LampLoad, LcdRs, LcdE, LcdD4, LcdD5, LcdD6, LcdD7, Strobe } part;
 };
+constexpr pins::Pin lcdData(int n)
+{
+    return {pins::kLcdD4.port, static_cast<std::uint8_t>(pins::kLcdD4.bit + n)};
+}
 constexpr PinWire kWiring[] = {
-    {'B', 3, PinWire::LampDin}, {'B', 5, PinWire::LampClk}, {'B', 2, PinWire::LampLoad},
-    {'B', 0, PinWire::LcdRs},   {'B', 1, PinWire::LcdE},    {'D', 4, PinWire::LcdD4},
-    {'D', 5, PinWire::LcdD5},   {'D', 6, PinWire::LcdD6},   {'D', 7, PinWire::LcdD7},
-    {'C', 0, PinWire::Strobe},
+    {pins::kLampDin, PinWire::LampDin}, {pins::kLampClk, PinWire::LampClk}, {pins::kLampLoad, PinWire::LampLoad},
+    {pins::kLcdRs, PinWire::LcdRs},     {pins::kLcdE, PinWire::LcdE},       {lcdData(0), PinWire::LcdD4},
+    {lcdData(1), PinWire::LcdD5},       {lcdData(2), PinWire::LcdD6},       {lcdData(3), PinWire::LcdD7},
+    {pins::kStrobe, PinWire::Strobe},
 };
 
 // USART0's registers in the data space, for the baud rate the firmware set.
@@ -42,10 +47,6 @@ constexpr std::size_t kUbrr0L = 0xC4;
 constexpr std::size_t kUbrr0H = 0xC5;
 // A receiver this far off the line's baud rate still reads every byte.
 constexpr double kBaudTolerance = 0.02;
-
-// The self-test jumper's pin (firmware/board.h).
-constexpr char kSelfTestPort = 'D';
-constexpr int kSelfTestPin = 2;
 
 // A slow HD44780 (190 kHz): an instruction or a character takes 52.6 us,
 // a clear or a return home 2.16 ms.
@@ -122,7 +123,7 @@ std::unique_ptr<SimulatedDisplay> SimulatedDisplay::load(const std::string& elfP
     display->m_wiring = wiring;
     for (std::size_t i = 0; i < std::size(kWiring); ++i) {
         wiring->pins[i] = {display.get(), kWiring[i].part};
-        avr_irq_t* pin = avr_io_getirq(avr, AVR_IOCTL_IOPORT_GETIRQ(kWiring[i].port), kWiring[i].pin);
+        avr_irq_t* pin = avr_io_getirq(avr, AVR_IOCTL_IOPORT_GETIRQ(kWiring[i].pin.port), kWiring[i].pin.bit);
         avr_irq_register_notify(pin, &SimulatedDisplay::onPin, &wiring->pins[i]);
     }
 
@@ -212,13 +213,13 @@ void SimulatedDisplay::setSelfTestJumper(bool fitted)
 void SimulatedDisplay::applySelfTestJumper()
 {
     avr_ioport_external_t external{};
-    external.name = kSelfTestPort;
-    external.mask = 1U << kSelfTestPin;
-    external.value = m_selfTestJumper ? 0 : 1U << kSelfTestPin;
-    avr_ioctl(m_avr, AVR_IOCTL_IOPORT_SET_EXTERNAL(kSelfTestPort), &external);
+    external.name = static_cast<unsigned char>(pins::kSelfTest.port);
+    external.mask = 1U << pins::kSelfTest.bit;
+    external.value = m_selfTestJumper ? 0 : 1U << pins::kSelfTest.bit;
+    avr_ioctl(m_avr, AVR_IOCTL_IOPORT_SET_EXTERNAL(pins::kSelfTest.port), &external);
     // A reset clears the pin register but not the pin's last level, and a
     // level raised again unchanged is no change: raise both.
-    avr_irq_t* pin = avr_io_getirq(m_avr, AVR_IOCTL_IOPORT_GETIRQ(kSelfTestPort), kSelfTestPin);
+    avr_irq_t* pin = avr_io_getirq(m_avr, AVR_IOCTL_IOPORT_GETIRQ(pins::kSelfTest.port), pins::kSelfTest.bit);
     avr_raise_irq(pin, m_selfTestJumper ? 1 : 0);
     avr_raise_irq(pin, m_selfTestJumper ? 0 : 1);
 }
@@ -278,7 +279,7 @@ void SimulatedDisplay::matchLinePace()
     const std::uint32_t divider = m_avr->data[kUbrr0L] | (m_avr->data[kUbrr0H] << 8);
     const std::uint32_t perBit = (m_avr->data[kUcsr0A] & kU2x0) ? 8 : 16;
     const double baud = double(kClockHz) / (perBit * (divider + 1));
-    if (baud > 57600 * (1 - kBaudTolerance) && baud < 57600 * (1 + kBaudTolerance))
+    if (baud > wire::kBaudRate * (1 - kBaudTolerance) && baud < wire::kBaudRate * (1 + kBaudTolerance))
         uart->cycles_per_byte = kCyclesPerLineByte;
 }
 

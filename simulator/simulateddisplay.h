@@ -37,6 +37,7 @@
 // Not thread-safe: one thread runs it and reads it.
 #pragma once
 
+#include "cycleformat.h"
 #include "max7219chain.h"
 
 #include <array>
@@ -55,13 +56,14 @@ struct hd44780_t;
 namespace lumora::sim {
 
 constexpr std::uint32_t kClockHz = 16000000;
-constexpr int kRows = 8;
-constexpr int kGroups = 8;
-constexpr int kLampBytes = kRows * kGroups;
-constexpr int kLcdColumns = 20;
+// The lamps as the wire lays them out: a row per chip, a group per digit.
+constexpr int kRows = wire::kRows;
+constexpr int kGroups = wire::kColumns;
+constexpr int kLampBytes = wire::kLampBytes;
+constexpr int kLcdColumns = wire::kTextLength;  // the LCD shows a cycle's text on a line
 constexpr int kLcdLines = 2;
-// The line: 57600 baud, 10 bit times per byte.
-constexpr std::uint64_t kCyclesPerLineByte = kClockHz * 10 / 57600;  // 2777
+// The line's byte time in CPU cycles: 2777 at 57600 baud, 10 bit times.
+constexpr std::uint64_t kCyclesPerLineByte = kClockHz / wire::kLineBytesPerSecond;
 constexpr std::uint64_t kOverrunBudgetCycles = 2 * kCyclesPerLineByte;
 
 // What the display shows.

@@ -1,13 +1,58 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The display firmware's silence rule on the host: what it learns from the
-// pauses inside cycles, and when it calls a pause a silence.
+// The learned silence threshold, in lumora-display's nanoseconds and in
+// the display firmware's milliseconds (with its clock that wraps), on the
+// host.
+#include "learnedsilence.h"
 #include "silencewatch.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 
 namespace {
+
+using namespace std::chrono_literals;
+using Nanoseconds = std::chrono::nanoseconds;
+
+// lumora-display's limits: 50 ms until a cycle is learned, 10..500 ms.
+TEST(LearnedSilence, SixTimesTheLongestPauseOfTheRecentCyclesWithinItsLimits)
+{
+    using Silence = lumora::wire::LearnedSilence<Nanoseconds, 16>;
+    struct Case {
+        const char* what;
+        std::vector<Nanoseconds> longestPerCycle;  // one ordinary cycle each
+        Nanoseconds threshold;
+    };
+    const Case cases[] = {
+        {"nothing learned yet", {}, 50ms},
+        {"six times", {2ms, 3ms}, 18ms},
+        {"the floor", {1ms}, 10ms},
+        {"the ceiling", {200ms}, 500ms},
+        {"a long pause 16 cycles ago is forgotten",
+         {40ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms, 2ms},
+         12ms},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Silence silence({50ms, 10ms, 500ms});
+        for (const Nanoseconds longest : c.longestPerCycle) {
+            silence.pauseInCycle(longest / 2);
+            silence.pauseInCycle(longest);
+            silence.cycleEnded(true);
+        }
+        EXPECT_EQ(silence.threshold(), c.threshold);
+        // Neither a blanking's pauses nor pauses that ended in no cycle
+        // teach anything.
+        silence.pauseInCycle(80ms);
+        silence.cycleEnded(false);
+        silence.pauseInCycle(80ms);
+        silence.forgetPauses();
+        silence.cycleEnded(true);
+        EXPECT_EQ(silence.threshold(), c.longestPerCycle.empty() ? 10ms : c.threshold)
+            << "a blanking or forgotten pause was learned";
+    }
+}
 
 // Feeds one cycle's worth of bytes from `startMs`, `pauseMs` apart, as an
 // ordinary cycle or a blanking sequence; returns when its last byte came.

@@ -2,26 +2,15 @@
 // The byte stream from Lumora to the light display, as the sender writes it.
 //
 // What the bytes of a cycle and of the blanking sequence mean, and the line
-// settings, are defined in wire/cycleformat.h, shared with the display's
+// settings, are defined in cycleformat.h, shared with the display's
 // firmware. Here: the pauses that the sender makes between its writes, and
 // the cycle as a value the host programs pass around.
 //
-// One cycle, 84 bytes, repeated for as long as a streaming run lasts:
-//
-//   offset  bytes  content                                   then the sender
-//   ------  -----  ----------------------------------------  ----------------
-//    0..7     8    lamp group of row 1 (band 0)               yields 250 times
-//    8..15    8    lamp group of row 2 (band 1)               yields 250 times
-//    ...
-//   56..63    8    lamp group of row 8 (band 7)               yields 250 times
-//   64..83   20    text slice, one ASCII character per byte   yields 500 times
-//                                                             after each byte
-//
-// The blanking sequence, sent once when a run stops:
-//
-//   hold-off     0 bytes   the sender yields 5000 times first
-//   8 groups     8 bytes   value 0; 2000 yields after each group
-//   20 chars     1 byte    a space (0x20); 2000 yields after each
+// The sender writes a cycle as 28 writes: each of the 8 lamp groups at
+// once, then each of the 20 characters alone. After each lamp group it
+// yields 250 times, after each character 500 times. The blanking sequence
+// begins with a hold-off of 5000 yields and nothing written, then the same
+// 28 writes of its dark lamps and spaces, each followed by 2000 yields.
 //
 // A pause is counted in passes of the sender's event pump ("yields"), never
 // in time: how long it lasts depends on the sending machine.
