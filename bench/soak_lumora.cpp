@@ -16,6 +16,7 @@
 // to another descriptor and a 64 KiB buffer.
 #include "errorreport.h"
 #include "frmmain.h"
+#include "serialline.h"
 #include "signalclose.h"
 
 #include <QApplication>
@@ -91,8 +92,8 @@ extern "C" int close(int fd)
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: soak_lumora SECONDS TOGGLE_SECONDS LONG_RUN_SECONDS SENT_FILE\n");
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: soak_lumora SECONDS TOGGLE_SECONDS LONG_RUN_SECONDS SENT_FILE PORT\n");
         return 2;
     }
     using Seconds = std::chrono::duration<double>;
@@ -101,14 +102,15 @@ int main(int argc, char* argv[])
     const Seconds longRun(std::atof(argv[3]));
     g_sent = ::open(argv[4], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     struct stat device {};
-    const char* port = std::getenv("LUMORA_PORT");
-    if (g_sent < 0 || !port || ::stat(port, &device) != 0) {
-        std::fprintf(stderr, "soak_lumora: cannot open %s, or LUMORA_PORT names no device\n", argv[4]);
+    const char* port = argv[5];
+    if (g_sent < 0 || ::stat(port, &device) != 0) {
+        std::fprintf(stderr, "soak_lumora: cannot open %s, or %s is no device\n", argv[4], port);
         return 2;
     }
     g_device = device.st_rdev;
 
     lumora::FrmMain window;
+    window.MSComm1->setPortOneDevice(QString::fromLocal8Bit(port));
     if (!window.Form_Load())
         return lumora::kExitInstallFailed;
     lumora::closeOnSignals(window);

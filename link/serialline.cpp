@@ -89,16 +89,6 @@ QString SerialLine::defaultDevice(int portNumber)
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 }
 
-QString SerialLine::deviceForPort(int portNumber)
-{
-    if (portNumber == 1) {
-        const QString configured = qEnvironmentVariable("LUMORA_PORT");
-        if (!configured.isEmpty())
-            return configured;
-    }
-    return defaultDevice(portNumber);
-}
-
 void SerialLine::setCommPort(int portNumber)
 {
     m_portNumber = portNumber;
@@ -113,7 +103,7 @@ QString SerialLine::device() const
 {
     if (m_portNumber == 1 && !m_portOneDevice.isEmpty())
         return m_portOneDevice;
-    return deviceForPort(m_portNumber);
+    return defaultDevice(m_portNumber);
 }
 
 void SerialLine::setOutputBufferBytes(int bytes)
@@ -159,7 +149,7 @@ void SerialLine::open()
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_failure.reset();
     if (!m_port->open(QIODevice::WriteOnly))
-        throwOpenFailure(openFailureReason(path));
+        throwOpenFailure(openFailureReason(m_port->error(), m_port->errorString(), path));
 
     // QSerialPort's lock file and TIOCEXCL do not stop root, nor a program
     // that opened the device under another name; flock() does.
@@ -174,36 +164,9 @@ void SerialLine::open()
     m_driverQueueBound = 0;
 }
 
-// Why QSerialPort could not open path, in words.
-std::string SerialLine::openFailureReason(const QString& path) const
-{
-    switch (m_port->error()) {
-    case QSerialPort::DeviceNotFoundError:
-        return std::strerror(ENOENT);
-    case QSerialPort::PermissionError: {
-        // QSerialPort reports both a denied open() and a lock held by
-        // another program as a permission error; the device's access bits
-        // tell them apart.
-        const QByteArray local = path.toLocal8Bit();
-        if (::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
-            return std::string(std::strerror(EACCES)) +
-                   ". Add your user to the dialout group "
-                   "(sudo usermod -aG dialout $USER), then log out and in again.";
-        return std::string(std::strerror(EBUSY)) + " (held by another program)";
-    }
-    default:
-        return text(m_port->errorString());
-    }
-}
-
-// The failure names the device and the reason, then lists the serial ports
-// that do exist, so that the report shows what there is to choose from.
 void SerialLine::throwOpenFailure(const std::string& reason)
 {
-    const QString configured = device();
-    const QString ports = describeSerialPorts(findSerialPorts(configured), configured);
-    throw Failure(FailureNumber::PortNotOpen,
-                  text(m_device) + ": " + reason + "\n\nSerial ports on this computer:\n" + text(ports));
+    throw Failure(FailureNumber::PortNotOpen, openFailureReport(m_device, reason, device()));
 }
 
 void SerialLine::write(std::span<const std::uint8_t> bytes)

@@ -39,6 +39,7 @@
 #include <span>
 
 #include "failure.h"
+#include "lineoutput.h"
 #include "linepacer.h"
 #include "wireformat.h"
 
@@ -47,7 +48,7 @@ class QTimer;
 
 namespace lumora {
 
-class SerialLine : public QObject {
+class SerialLine : public QObject, public LineOutput {
     Q_OBJECT
 public:
     using Clock = std::chrono::steady_clock;
@@ -64,12 +65,9 @@ public:
     // Port number n names /dev/ttyS(n-1); numbers below 1 name no device
     // (empty).
     static QString defaultDevice(int portNumber);
-    // As defaultDevice(), except that port number 1 is $LUMORA_PORT when set
-    // and non-empty.
-    static QString deviceForPort(int portNumber);
     void setCommPort(int portNumber);  // default 1; takes effect at open()
-    // Names the device behind port number 1 in place of deviceForPort(1);
-    // empty gives deviceForPort(1) back. Takes effect at open().
+    // Names the device behind port number 1 (the settings' choice) in place
+    // of defaultDevice(1); empty gives that back. Takes effect at open().
     void setPortOneDevice(const QString& device);
     QString device() const;
 
@@ -86,16 +84,16 @@ public:
     // Output: each byte goes out as exactly its value, in order. When the
     // output buffer is full, yields and waits until an eighth of it is free.
     // Throws Failure(PortWriteFailed or PortGone).
-    void write(std::span<const std::uint8_t> bytes);
+    void write(std::span<const std::uint8_t> bytes) override;
     // Waits as a write that finds the buffer full would, until `bytes` (1 up
     // to the buffer's size) could be written without waiting. The run calls
     // it before it takes the music for a cycle, so that the cycle's first
     // bytes go out soon after. Throws as write() does.
-    void waitForRoom(int bytes);
+    void waitForRoom(int bytes) override;
     // PortOpen = false: waits until everything written has left the UART
     // (the driver's queue, then its FIFO), then closes. The port is closed
     // even when this throws.
-    void close();
+    void close() override;
     bool isOpen() const;
     // Bytes written but not yet on the wire, 0 up to the output buffer's size.
     int outstanding() const;
@@ -118,7 +116,6 @@ private:
     void remember(Failure failure);
     void throwIfFailed();
     void shutDown();
-    std::string openFailureReason(const QString& path) const;
     [[noreturn]] void throwOpenFailure(const std::string& reason);
 
     Yield m_yield;

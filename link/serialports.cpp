@@ -12,11 +12,13 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -236,6 +238,37 @@ QString describeSerialPorts(const SerialPortList& list, const QString& chosen)
             lines << QStringLiteral("    stable name ") + entry.stableName;
     }
     return lines.join('\n');
+}
+
+}  // namespace lumora
+
+namespace lumora {
+
+std::string openFailureReason(QSerialPort::SerialPortError error, const QString& errorString, const QString& path)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return std::strerror(ENOENT);
+    case QSerialPort::PermissionError: {
+        // QSerialPort reports both a denied open() and a lock held by
+        // another program as a permission error; the device's access bits
+        // tell them apart.
+        const QByteArray local = path.toLocal8Bit();
+        if (::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
+            return std::string(std::strerror(EACCES)) +
+                   ". Add your user to the dialout group "
+                   "(sudo usermod -aG dialout $USER), then log out and in again.";
+        return std::string(std::strerror(EBUSY)) + " (held by another program)";
+    }
+    default:
+        return errorString.toStdString();
+    }
+}
+
+std::string openFailureReport(const QString& device, const std::string& reason, const QString& configured)
+{
+    const QString ports = describeSerialPorts(findSerialPorts(configured), configured);
+    return device.toStdString() + ": " + reason + "\n\nSerial ports on this computer:\n" + ports.toStdString();
 }
 
 }  // namespace lumora

@@ -10,11 +10,15 @@
 // the descriptors of the processes in /proc tell which programs have a
 // port open without a lock.
 //
+// Also why a port could not be opened, in words, with the ports there are.
+//
 // Plain functions over QSerialPortInfo and the file system; no widgets.
 #pragma once
 
+#include <QSerialPort>
 #include <QString>
 
+#include <string>
 #include <vector>
 
 namespace lumora {
@@ -49,5 +53,13 @@ SerialPortList findSerialPorts(const QString& alsoDevice = {});
 // The port that `chosen` names (by any of its names) is marked "<- chosen".
 // With no port at all: "  none found".
 QString describeSerialPorts(const SerialPortList& list, const QString& chosen = {});
+
+// Why QSerialPort could not open `path`, in words: absent, busy (held by
+// another program), no permission (with how to get it), or Qt's own text.
+std::string openFailureReason(QSerialPort::SerialPortError error, const QString& errorString,
+                              const QString& path);
+// The report of a port that cannot be opened: `device` (as the user named
+// it), the reason, then the serial ports there are, `configured` marked.
+std::string openFailureReport(const QString& device, const std::string& reason, const QString& configured);
 
 }  // namespace lumora

@@ -3,8 +3,8 @@
 
 #include "eventpump.h"
 #include "failure.h"
+#include "lineoutput.h"
 #include "marquee.h"
-#include "serialline.h"
 
 #include <algorithm>
 
@@ -28,7 +28,7 @@ wire::Cycle currentCycle(const LampFrame& frame, const std::string& marqueeText)
     return cycle;
 }
 
-void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, EventPump& pump)
+void sendSteps(LineOutput& line, const std::vector<wire::Step>& steps, EventPump& pump)
 {
     for (const wire::Step& step : steps) {
         if (!step.bytes.empty())

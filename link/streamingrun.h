@@ -13,7 +13,7 @@
 namespace lumora {
 
 class EventPump;
-class SerialLine;
+class LineOutput;
 
 // The cycle of the current frame and marquee: FrameMatrix(r, c) in row
 // order, then characters 1..20 of the text (padded with spaces if shorter).
@@ -22,6 +22,6 @@ wire::Cycle currentCycle(const LampFrame& frame, const std::string& marqueeText)
 
 // Writes each step's bytes, then yields as many times as the step's pause
 // says (EventPump::pause).
-void sendSteps(SerialLine& line, const std::vector<wire::Step>& steps, EventPump& pump);
+void sendSteps(LineOutput& line, const std::vector<wire::Step>& steps, EventPump& pump);
 
 }  // namespace lumora

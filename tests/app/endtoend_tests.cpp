@@ -42,12 +42,12 @@ TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
         display, LUMORA_DISPLAY_BIN,
         {"--headless", "--print-cycles", "--silence-ms", "60000", "--quit-after-blankings", "1"});
     ASSERT_FALSE(slave.isEmpty());
-    lumora::test::PortVariable port(slave.toStdString());
 
     lumora::test::TestBridge lib;
     lib.reset();
     std::mt19937 random(7);
     lumora::FrmMain frm;
+    frm.MSComm1->setPortOneDevice(slave);
     frm.MSComm1->setOutputBufferBytes(GetParam());
     ASSERT_TRUE(frm.Form_Load());
     frm.show();

@@ -28,7 +28,6 @@
 
 using lumora::FrmMain;
 using lumora::test::Bytes;
-using lumora::test::PortVariable;
 using lumora::test::Pty;
 using lumora::test::PtyReader;
 using lumora::test::TestBridge;
@@ -52,6 +51,7 @@ class RunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        frm.MSComm1->setPortOneDevice(QString::fromStdString(pty.slave()));
         lib.reset();
         lib.setCount(100);
         lib.setSpectrumText(0, band7Full());
@@ -84,7 +84,6 @@ protected:
 
     TestBridge lib;
     Pty pty;
-    PortVariable port{pty.slave()};
     PtyReader reader{pty.master()};
     FrmMain frm;
 };
@@ -299,11 +298,12 @@ protected:
     void SetUp() override { ::testing::FLAGS_gtest_death_test_style = "threadsafe"; }
 };
 
-void startRunExpectingFailure(const std::function<void(FrmMain&)>& arrange)
+void startRunExpectingFailure(const std::string& port, const std::function<void(FrmMain&)>& arrange)
 {
     ::alarm(30);  // a hang is a failure, not a stuck test
     lumora::test::ModalAnswerer answerer;
     FrmMain frm;
+    frm.MSComm1->setPortOneDevice(QString::fromStdString(port));
     if (!frm.Form_Load())
         std::_Exit(10);
     arrange(frm);
@@ -315,8 +315,7 @@ void startRunExpectingFailure(const std::function<void(FrmMain&)>& arrange)
 // says how to choose one.
 TEST_F(RunFailureTest, MissingDeviceIsReportedWithThePortsThereAreAndHowToChooseOne)
 {
-    PortVariable port("/dev/lumora-no-such-port");
-    EXPECT_EXIT(startRunExpectingFailure([](FrmMain&) {}), ::testing::ExitedWithCode(lumora::kExitFailure),
+    EXPECT_EXIT(startRunExpectingFailure("/dev/lumora-no-such-port", [](FrmMain&) {}), ::testing::ExitedWithCode(lumora::kExitFailure),
                 "run-time error 1005: .*/dev/lumora-no-such-port.*No such file.*"
                 "Serial ports on this computer:\n  (none found|/dev/).*"
                 "Choose the display's port with --port DEVICE, or with a line port=DEVICE\n"
@@ -326,8 +325,7 @@ TEST_F(RunFailureTest, MissingDeviceIsReportedWithThePortsThereAreAndHowToChoose
 TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
 {
     Pty pty;
-    PortVariable port(pty.slave());
-    EXPECT_EXIT(startRunExpectingFailure([&](FrmMain&) {
+    EXPECT_EXIT(startRunExpectingFailure(pty.slave(), [&](FrmMain&) {
                     static QSerialPort other(QString::fromStdString(pty.slave()));
                     if (!other.open(QIODevice::WriteOnly))
                         std::_Exit(12);
@@ -343,8 +341,7 @@ TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
 TEST_F(RunFailureTest, SecondSignalWhileTheFirstIsHandledEndsAtOnce)
 {
     Pty pty;
-    PortVariable port(pty.slave());
-    EXPECT_EXIT(startRunExpectingFailure([&](FrmMain& frm) {
+    EXPECT_EXIT(startRunExpectingFailure(pty.slave(), [&](FrmMain& frm) {
                     if (!lumora::closeOnSignals(frm))
                         std::_Exit(12);
                     static const int filler = ::open(pty.slave().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
@@ -362,8 +359,7 @@ TEST_F(RunFailureTest, SecondSignalWhileTheFirstIsHandledEndsAtOnce)
 TEST_F(RunFailureTest, DisplayGoingAwayMidRunIsReported)
 {
     Pty pty;
-    PortVariable port(pty.slave());
-    EXPECT_EXIT(startRunExpectingFailure([&](FrmMain& frm) {
+    EXPECT_EXIT(startRunExpectingFailure(pty.slave(), [&](FrmMain& frm) {
                     QTimer::singleShot(200, [&] { pty.closeMaster(); });
                     (void)frm;
                 }),

@@ -20,7 +20,6 @@ namespace lumora {
 namespace {
 
 using test::Bytes;
-using test::PortVariable;
 using test::Pty;
 using test::PtyReader;
 
@@ -34,7 +33,6 @@ Bytes sequence(std::size_t count)
 
 struct RealPortTest : ::testing::Test {
     Pty pty;
-    PortVariable port{pty.slave()};
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
 
     void SetUp() override
@@ -73,6 +71,7 @@ TEST_F(RealPortTest, WritesAtTheLinesPaceWithinTheOutputBuffer)
         PtyReader reader(pty.master());
         const Bytes sent = sequence(static_cast<std::size_t>(buffer) * 3);
         SerialLine line(yield());
+        line.setPortOneDevice(QString::fromStdString(pty.slave()));
         line.setOutputBufferBytes(buffer);
         line.open();
         for (const std::uint8_t b : sent)
@@ -100,6 +99,7 @@ TEST_F(RealPortTest, StalledLineFailsAfterTheStallLimit)
 {
     fakeuart::hold(true);
     SerialLine line(yield());
+    line.setPortOneDevice(QString::fromStdString(pty.slave()));
     line.setStallLimit(std::chrono::milliseconds(300));
     line.open();
     try {
@@ -123,6 +123,7 @@ TEST_F(RealPortTest, CloseDrainsTheQueueAndTheUartBeforeTheOldSettings)
     PtyReader reader(pty.master());
     {
         SerialLine line(yield());
+        line.setPortOneDevice(QString::fromStdString(pty.slave()));
         line.open();
         fakeuart::resetCounts();
         line.write(sequence(300));
@@ -132,6 +133,7 @@ TEST_F(RealPortTest, CloseDrainsTheQueueAndTheUartBeforeTheOldSettings)
     }
     fakeuart::failDrain(EIO);
     SerialLine line(yield());
+    line.setPortOneDevice(QString::fromStdString(pty.slave()));
     line.open();
     line.write(sequence(10));
     try {

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SerialLine on real pseudo-terminal pairs: the test holds the master side
-// and plays the display; the line opens the slave through LUMORA_PORT.
+// and plays the display; the line opens the slave as the display's port.
+#include "eventpump.h"
 #include "pty.h"
 #include "serialline.h"
+#include "streamingrun.h"
 #include "wireformat.h"
 
 #include <QCoreApplication>
@@ -62,29 +64,26 @@ namespace lumora {
 namespace {
 
 using test::Bytes;
-using test::PortVariable;
 using test::Pty;
 
 // Thrown by a yield that has been waiting too long: a hang fails the test
 // instead of blocking it.
 struct Hung {};
 
-// A pty whose slave LUMORA_PORT names through a symlink, as a user would
+// A pty whose slave the line names through a symlink, as a user would
 // point Lumora at the display program's pty.
 struct PtyFixture : ::testing::Test {
     Pty pty;
     QTemporaryDir dir;
     std::string link = dir.filePath("display").toStdString();
-    std::optional<PortVariable> port;
     Bytes received;
     long passes = 0;
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
 
-    void SetUp() override
-    {
-        ASSERT_EQ(::symlink(pty.slave().c_str(), link.c_str()), 0);
-        port.emplace(link);
-    }
+    void SetUp() override { ASSERT_EQ(::symlink(pty.slave().c_str(), link.c_str()), 0); }
+
+    // Points the line at the pty, as the settings would.
+    void aim(SerialLine& line) const { line.setPortOneDevice(QString::fromStdString(link)); }
 
     // One pass of the event pump, as the streaming run yields; `also` runs
     // first on every pass.
@@ -153,40 +152,32 @@ void writeOneByOne(SerialLine& line, const Bytes& bytes, std::size_t* written = 
     }
 }
 
-TEST(SerialLinePort, DeviceForPortMapsNumbersToDevices)
+TEST(SerialLinePort, PortNumbersNameSerialPortsUnlessPortOneIsChosen)
 {
     struct Case {
-        std::optional<std::string> variable;
         int port;
+        QString portOneDevice;  // as the settings choose it
         QString device;
-        QString portOneDevice = {};  // as the settings choose it
-        QString lineDevice = device;
     };
     const Case cases[] = {
-        {std::nullopt, 1, "/dev/ttyS0"},
-        {"", 1, "/dev/ttyS0"},
-        {"/dev/ttyUSB0", 1, "/dev/ttyUSB0"},
-        {"/tmp/display-pty", 1, "/tmp/display-pty"},
-        {"/dev/ttyUSB0", 2, "/dev/ttyS1"},
-        {std::nullopt, 4, "/dev/ttyS3"},
-        {"/dev/ttyUSB0", 0, ""},
-        {"/dev/ttyUSB0", 1, "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyACM0"},
-        {std::nullopt, 2, "/dev/ttyS1", "/dev/ttyACM0", "/dev/ttyS1"},
+        {1, "", "/dev/ttyS0"},
+        {4, "", "/dev/ttyS3"},
+        {0, "", ""},
+        {1, "/dev/ttyACM0", "/dev/ttyACM0"},
+        {2, "/dev/ttyACM0", "/dev/ttyS1"},
     };
     for (const Case& c : cases) {
-        PortVariable variable(c.variable);
-        EXPECT_EQ(SerialLine::deviceForPort(c.port), c.device)
-            << "LUMORA_PORT=" << c.variable.value_or("(unset)") << " port " << c.port;
         SerialLine line({});
         line.setCommPort(c.port);
         line.setPortOneDevice(c.portOneDevice);
-        EXPECT_EQ(line.device(), c.lineDevice) << "port one " << c.portOneDevice.toStdString();
+        EXPECT_EQ(line.device(), c.device) << "port " << c.port << ", port one " << c.portOneDevice.toStdString();
     }
 }
 
 TEST_F(PtyFixture, OpensTheLineRawAt57600EightNoneOneWithoutFlowControl)
 {
     SerialLine line(yield());
+    aim(line);
     line.open();
     ASSERT_TRUE(line.isOpen());
     termios t{};
@@ -217,6 +208,7 @@ TEST_F(PtyFixture, AllByteValuesArriveUnchangedAndCloseWaitsForThem)
     Bytes all(256);
     std::iota(all.begin(), all.end(), 0);
     SerialLine line(readingYield());
+    aim(line);
     line.open();
     writeOneByOne(line, all);  // as the run writes: one byte per call
     line.write(all);           // and one block
@@ -234,6 +226,7 @@ TEST_F(PtyFixture, AllByteValuesArriveUnchangedAndCloseWaitsForThem)
 TEST_F(PtyFixture, CloseDrainsTheLineBeforeTheOldSettingsReturn)
 {
     SerialLine line(readingYield());
+    aim(line);
     line.open();
     termios_calls::watched = portOf(line)->handle();
     termios_calls::seen.clear();
@@ -256,6 +249,7 @@ TEST_F(PtyFixture, ReaderAtLineRateNeverSeesMoreThan512Outstanding)
         mostOutstanding = std::max(mostOutstanding, line.outstanding());
         mostInFlight = std::max(mostInFlight, written - received.size());
     }));
+    aim(line);
     line.open();
     writeOneByOne(line, sent, &written);
     line.close();
@@ -273,6 +267,7 @@ TEST_F(PtyFixture, StalledReaderBlocksWritesInTheYieldingWaitWithoutGrowingBuffe
 {
     {
         SerialLine line({});
+        aim(line);
         for (const int outside : {wire::kSmallestOutputBufferBytes - 1, wire::kOutputBufferBytes + 1})
             EXPECT_THROW(line.setOutputBufferBytes(outside), Failure) << outside;
     }
@@ -296,6 +291,7 @@ TEST_F(PtyFixture, StalledReaderBlocksWritesInTheYieldingWaitWithoutGrowingBuffe
             if (writtenWhenStopped)
                 pty.drainInto(received);  // the display wakes up again
         }));
+        aim(line);
         line.setOutputBufferBytes(buffer);
         line.open();
         ASSERT_NE(portOf(line), nullptr);
@@ -321,6 +317,7 @@ TEST_F(PtyFixture, StalledReaderBlocksWritesInTheYieldingWaitWithoutGrowingBuffe
 TEST_F(PtyFixture, StallLimitEndsAWaitThatMakesNoProgress)
 {
     SerialLine line(yield());
+    aim(line);
     line.setStallLimit(std::chrono::milliseconds(300));
     line.open();
     int stuffer = -1;
@@ -364,12 +361,12 @@ TEST_F(PtyFixture, ClosedMasterFailsNamingTheDeviceWithoutHangingOrSpinning)
         SCOPED_TRACE(c.when);
         Pty local;
         const std::string device = local.slave();
-        PortVariable variable(device);
         long localPasses = 0;
         SerialLine line(yield([&] {
             if (++localPasses == 50)
                 local.closeMaster();
         }));
+        line.setPortOneDevice(QString::fromStdString(device));
         line.open();
         int errorSignals = 0;
         QObject::connect(portOf(line), &QSerialPort::errorOccurred,
@@ -397,8 +394,8 @@ TEST(SerialLineOpen, MissingDeviceFailsWithNoSuchFile)
     const std::string dangling = dir.filePath("dangling").toStdString();
     ASSERT_EQ(::symlink(absent.c_str(), dangling.c_str()), 0);
     for (const std::string& device : {absent, dangling, std::string("/dev/ttyLumoraNone")}) {
-        PortVariable variable(device);
         SerialLine line({});
+        line.setPortOneDevice(QString::fromStdString(device));
         try {
             line.open();
             ADD_FAILURE() << device << " opened";
@@ -459,15 +456,16 @@ TEST_F(PtyFixture, DeviceHeldByAnotherProgramFailsAsBusy)
     };
     const Case cases[] = {
         {"another SerialLine",
-         [] {
+         [this] {
              auto other = std::make_shared<SerialLine>(SerialLine::Yield{});
+             aim(*other);
              other->open();
              return [other] { other->close(); };
          }},
         {"another SerialLine through the device's own name",
          [slave] {
-             PortVariable direct(slave);
              auto other = std::make_shared<SerialLine>(SerialLine::Yield{});
+             other->setPortOneDevice(QString::fromStdString(slave));
              other->open();
              return [other] { other->close(); };
          }},
@@ -494,6 +492,7 @@ TEST_F(PtyFixture, DeviceHeldByAnotherProgramFailsAsBusy)
         SCOPED_TRACE(c.holder);
         std::function<void()> release = c.hold();
         SerialLine line({});
+        aim(line);
         try {
             line.open();
             ADD_FAILURE() << "opened a device held by " << c.holder;
@@ -524,6 +523,7 @@ TEST_F(PtyFixture, PermissionDeniedSaysHowToJoinTheDialoutGroup)
     std::optional<Failure> failure;
     try {
         SerialLine line({});
+        aim(line);
         line.open();
     } catch (const Failure& f) {
         failure = f;
@@ -538,6 +538,43 @@ TEST_F(PtyFixture, PermissionDeniedSaysHowToJoinTheDialoutGroup)
     EXPECT_NE(what.find(link), std::string::npos) << what;
     EXPECT_NE(what.find(std::strerror(EACCES)), std::string::npos) << what;
     EXPECT_NE(what.find("usermod -aG dialout"), std::string::npos) << what;
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// What a run hands its output, written without a port: a cycle as 28
+// writes (the 8 lamp groups at once, then each character alone), the
+// blanking as the same 28 writes after its hold-off, each write followed by
+// its pause, whose first yield services the window.
+TEST(StreamingRun, SendsEachStepAsOneWriteAndServicesTheWindowInEachPause)
+{
+    struct Recorder : LineOutput {
+        std::vector<Bytes> writes;
+        void write(std::span<const std::uint8_t> bytes) override { writes.emplace_back(bytes.begin(), bytes.end()); }
+        void close() override {}
+    };
+    wire::Cycle cycle;
+    for (std::size_t i = 0; i < cycle.lamps.size(); ++i)
+        cycle.lamps[i] = wire::levelLampByte(static_cast<int>(i % 9), i % 2 == 0);
+    cycle.text.fill('x');
+    for (const auto& [steps, sent] : {std::pair{wire::cycleSteps(cycle), wire::encode(cycle)},
+                                      {wire::blankingSteps(), wire::encode(wire::blankCycle())}}) {
+        Recorder out;
+        EventPump pump;
+        sendSteps(out, steps, pump);
+        ASSERT_EQ(out.writes.size(), 28u);
+        Bytes all;
+        for (std::size_t i = 0; i < out.writes.size(); ++i) {
+            EXPECT_EQ(out.writes[i].size(), i < 8 ? 8u : 1u) << "write " << i;
+            all.insert(all.end(), out.writes[i].begin(), out.writes[i].end());
+        }
+        EXPECT_EQ(all, Bytes(sent.begin(), sent.end()));
+        EXPECT_GE(pump.fullPasses(), steps.size()) << "a pause without a full pass";
+    }
 }
 
 }  // namespace

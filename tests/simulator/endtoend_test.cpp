@@ -5,6 +5,7 @@
 // then the blanking.
 #include "frmmain.h"
 #include "pty.h"
+#include "serialline.h"
 #include "simulatedboard.h"
 #include "streamedrun.h"
 #include "wireformat.h"
@@ -28,7 +29,6 @@ TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
         {"--headless", "--print-updates", "--quit-after-blankings", "1", "--snapshot",
          QString::number(lumora::sim::testing::kListeningMs)});
     ASSERT_FALSE(slave.isEmpty());
-    lumora::test::PortVariable port(slave.toStdString());
     // A display that was on before Lumora started.
     QByteArray reported;
     while (!reported.contains("\nS ") && board.waitForReadyRead(10000))
@@ -39,6 +39,7 @@ TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
     lib.reset();
     std::mt19937 random(3);
     lumora::FrmMain frm;
+    frm.MSComm1->setPortOneDevice(slave);
     ASSERT_TRUE(frm.Form_Load());
     frm.show();
 

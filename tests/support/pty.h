@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal pair for tests: the test holds the master side and plays
-// the display; the program opens the slave through LUMORA_PORT. A reader
+// the display; the program opens the slave as the display's port. A reader
 // thread collects what arrives, and can be held to play a stalled display.
 #pragma once
 
@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -62,30 +61,6 @@ public:
 private:
     int m_master = -1;
     std::string m_slave;
-};
-
-// Sets (or, given nullopt, unsets) LUMORA_PORT for the lifetime of the object.
-class PortVariable {
-public:
-    explicit PortVariable(const std::optional<std::string>& value)
-    {
-        if (const char* old = std::getenv("LUMORA_PORT"))
-            m_old = old;
-        if (value)
-            ::setenv("LUMORA_PORT", value->c_str(), 1);
-        else
-            ::unsetenv("LUMORA_PORT");
-    }
-    ~PortVariable()
-    {
-        if (m_old)
-            ::setenv("LUMORA_PORT", m_old->c_str(), 1);
-        else
-            ::unsetenv("LUMORA_PORT");
-    }
-
-private:
-    std::optional<std::string> m_old;
 };
 
 // Reads the master on its own thread while the program writes on the test's
