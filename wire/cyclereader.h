@@ -148,7 +148,9 @@
 //   receive ring takes up the difference.
 #pragma once
 
+#include "countset.h"
 #include "cycleformat.h"
+#include "cyclehistory.h"
 
 #include <stdint.h>
 
@@ -208,7 +210,7 @@ public:
         }
         m_mode = Mode::InStep;
         m_offset = kCycleBytes - 1;
-        m_history = History::None;  // the next run may start from another frame
+        m_history.forget();
         m_countKnown = false;
         return result;
     }
@@ -222,106 +224,8 @@ public:
     int pendingBytes() const { return m_pending + (m_mode == Mode::Holding ? 1 : 0); }
 
 private:
-    // How a cycle's lamps compare with the history of the cycles before
-    // (see historyVerdict), best first.
-    enum class Verdict : uint8_t {
-        Keeps,      // at most one relation fails (a damaged byte)
-        Near,       // one in 16 fails: may hold a wrong byte next to a fault
-        Unclear,
-        Breaks,     // one in 4 or more fails
-        Unchecked,  // nothing to compare with
-    };
-    static bool keepsNearly(Verdict verdict) { return verdict <= Verdict::Near; }
-    enum class History : uint8_t {
-        None,       // after a silence or a blanking sequence
-        Seeded,     // no sign yet that the stream keeps its history
-        Confirmed,  // a cycle kept the history of the one before, in a frame
-                    // with enough neighbours that differ for a shift to show
-    };
-
-    // A set of counts, named by the offset (0..83) that the latest byte has
-    // in each: bits 0..31 in `low`, 32..63 in `middle`, 64..83 in `high`, so
-    // the lamp offsets fill the first two words and the text offsets the
-    // third.
-    struct CountSet {
-        uint32_t low;
-        uint32_t middle;
-        uint32_t high;
-
-        static constexpr uint32_t kHighMask = (1UL << kTextLength) - 1;
-
-        // All counts in which a byte of this kind fits its offset.
-        void fill(bool lamp, bool text)
-        {
-            low = middle = lamp ? 0xFFFFFFFFUL : 0;
-            high = text ? kHighMask : 0;
-        }
-        static CountSet none() { return {0, 0, 0}; }
-        static CountSet only(int offset)
-        {
-            CountSet set = none();
-            const uint32_t inByte = static_cast<uint8_t>(1U << (offset & 7));
-            const int byte = (offset >> 3) & 3;
-            const uint32_t bit = byte == 0   ? inByte
-                                 : byte == 1 ? inByte << 8
-                                 : byte == 2 ? inByte << 16
-                                             : inByte << 24;
-            if (offset < 32)
-                set.low = bit;
-            else if (offset < 64)
-                set.middle = bit;
-            else
-                set.high = bit;
-            return set;
-        }
-
-        // One more byte: every count moves on by one offset, 83 wrapping to 0.
-        // (Top bits are read by sign and bit 83 by byte: on the AVR a long
-        // shift is a loop.)
-        void advance()
-        {
-            const bool wrapped = endsCycle();
-            high = (high << 1) & kHighMask;
-            if (static_cast<int32_t>(middle) < 0)
-                high |= 1;
-            middle <<= 1;
-            if (static_cast<int32_t>(low) < 0)
-                middle |= 1;
-            low <<= 1;
-            if (wrapped)
-                low |= 1;
-        }
-        // Keeps the counts in which a byte of this kind fits its offset.
-        void keepFitting(bool lamp, bool text)
-        {
-            if (!lamp)
-                low = middle = 0;
-            if (!text)
-                high = 0;
-        }
-        // Whether the set holds the count at offset 83.
-        bool endsCycle() const
-        {
-            return (static_cast<uint8_t>(high >> 16) & (1U << (kTextLength - 1 - 16))) != 0;
-        }
-        bool empty() const { return (low | middle | high) == 0; }
-        bool operator==(const CountSet& other) const
-        {
-            return low == other.low && middle == other.middle && high == other.high;
-        }
-        CountSet operator&(const CountSet& other) const
-        {
-            return {low & other.low, middle & other.middle, high & other.high};
-        }
-        CountSet operator|(const CountSet& other) const
-        {
-            return {low | other.low, middle | other.middle, high | other.high};
-        }
-        CountSet without(const CountSet& other) const
-        {
-            return {low & ~other.low, middle & ~other.middle, high & ~other.high};
-        }
-    };
+    using Verdict = CycleHistory::Verdict;
+    static bool keepsNearly(Verdict verdict) { return CycleHistory::keepsNearly(verdict); }
 
     enum class Mode : uint8_t {
         InStep,
@@ -384,7 +288,7 @@ private:
     {
         const uint8_t oldest = m_offset == kCycleBytes - 1 ? 0 : static_cast<uint8_t>(m_offset + 1);
         Verdict verdict = Verdict::Unchecked;
-        if (m_history == History::Confirmed) {
+        if (m_history.state() == CycleHistory::State::Confirmed) {
             verdict = historyVerdict(ring(), oldest);
             if (verdict == Verdict::Breaks)
                 return Completed::Nothing;
@@ -396,7 +300,7 @@ private:
             m_searchAge > kCycleBytes || (m_searchAge == kCycleBytes && m_strong.endsCycle());
         if (!wholeCycleAfterCulprit || !endingCountIsBest())
             return Completed::Nothing;
-        if (m_history == History::Seeded)
+        if (m_history.state() == CycleHistory::State::Seeded)
             verdict = historyVerdict(ring(), oldest);
         return takeEndingCount(verdict);
     }
@@ -412,12 +316,10 @@ private:
         uint8_t* bytes = ring();
         if (m_blankSoFar)
             return reportRing(true, Verdict::Unchecked);
-        if (m_skipChecks > 0) {
-            --m_skipChecks;
+        if (m_history.skipThisCheck())
             return reportRing(false, Verdict::Unchecked);
-        }
         const Verdict verdict = historyVerdict(bytes, 0);
-        if (!keepsNearly(verdict) && m_history == History::Confirmed) {
+        if (!keepsNearly(verdict) && m_history.state() == CycleHistory::State::Confirmed) {
             if (isTextByte(bytes[kLampBytes - 1]) && isLampByte(bytes[kCycleBytes - 1]) &&
                 keepsNearly(historyVerdict(bytes, kCycleBytes - 1))) {
                 m_counts.droppedBytes += kCycleBytes - 1;
@@ -544,178 +446,28 @@ private:
         m_countKnown = true;
         if (blank) {
             ++m_counts.blankings;
-            m_history = History::None;  // the blanking breaks the history on purpose
+            m_history.forget();  // the blanking breaks the history on purpose
             return Completed::Blanking;
         }
         ++m_counts.cycles;
-        remember(verdict);
+        m_history.remember(verdict, m_buffers[m_cycleBuffer]);
+        m_droppedAtLast = m_counts.droppedBytes;
         return Completed::Cycle;
     }
 
-    // History. From one cycle to the next every row's lamp groups move one
-    // column toward the middle: columns 2, 3, 4 take the bytes of 1, 2, 3,
-    // and 7, 6, 5 those of 8, 7, 6; `age` cycles on, 4 - age on each side
-    // still hold them. A count one byte off breaks these relations wherever
-    // the frame has two neighbours that differ. A cycle is measured against
-    // the last cycle reported (the cycle buffer) and the one reported before
-    // it (columns 1, 2, 7, 8 of each row: all that a cycle two or more
-    // cycles later can repeat), and the better verdict counts: a cycle
-    // reported with a shift in its last lamps, which nothing checks until
-    // the next cycle, cannot hide the true count.
-    static constexpr int kEarlierColumns = 4;
-    static constexpr uint16_t kStale = 3 * kCycleBytes + kCycleBytes / 2;
-    static constexpr int kVariedNeighbours = 16;  // of 56 in a frame
-    static constexpr uint8_t kSkippedChecks = 7;
-
-    // Cycles between two that end `bytes` apart: 1..3, or 0 when too close
-    // or too far apart to compare.
-    static uint8_t age(uint16_t bytes)
-    {
-        return bytes < kCycleBytes / 2                     ? 0
-               : bytes < kCycleBytes + kCycleBytes / 2     ? 1
-               : bytes < 2 * kCycleBytes + kCycleBytes / 2 ? 2
-               : bytes < kStale                            ? 3
-                                                           : 0;
-    }
-
-    // The lamps of the cycle whose bytes start at bytes[start] (wrapping
-    // after 83) against an older cycle `cycles` before it, whose rows are
-    // `stride` bytes apart with columns 6, 7, 8 at `right` (of which only 8
-    // is read 3 cycles on, 7 and 8 two cycles on). Without allVerdicts,
-    // Unclear may stand for Breaks.
-    static Verdict compare(const uint8_t* bytes, uint8_t start, const uint8_t* old, uint8_t stride,
-                           uint8_t right, uint8_t cycles, bool allVerdicts)
-    {
-        if (cycles == 0)
-            return Verdict::Unchecked;
-        const uint8_t relations = static_cast<uint8_t>(kRows * 2 * (4 - cycles));  // 48, 32, 16
-        const uint8_t breakAt = relations / 4;
-        // Where only Keeps and Near matter, no need to count further.
-        const uint8_t enough = allVerdicts ? breakAt : static_cast<uint8_t>(relations / 16 + 1);
-        uint8_t misses = 0;
-        uint8_t first = start;
-        uint8_t wrapped[kColumns];
-        for (uint8_t row = 0; row < kRows && misses < enough; ++row, old += stride) {
-            if (first >= kCycleBytes)
-                first = static_cast<uint8_t>(first - kCycleBytes);
-            const uint8_t* group = bytes + first;
-            if (first > kCycleBytes - kColumns) {  // the row wraps (never in step)
-                uint8_t at = first;
-                for (uint8_t& byte : wrapped) {
-                    byte = bytes[at];
-                    at = at == kCycleBytes - 1 ? 0 : static_cast<uint8_t>(at + 1);
-                }
-                group = wrapped;
-            }
-            const uint8_t* oldRight = old + right;
-            if (cycles == 1) {
-                if (group[1] != old[0]) ++misses;
-                if (group[2] != old[1]) ++misses;
-                if (group[3] != old[2]) ++misses;
-                if (group[4] != oldRight[0]) ++misses;
-                if (group[5] != oldRight[1]) ++misses;
-                if (group[6] != oldRight[2]) ++misses;
-            } else if (cycles == 2) {
-                if (group[2] != old[0]) ++misses;
-                if (group[3] != old[1]) ++misses;
-                if (group[4] != oldRight[1]) ++misses;
-                if (group[5] != oldRight[2]) ++misses;
-            } else {
-                if (group[3] != old[0]) ++misses;
-                if (group[4] != oldRight[2]) ++misses;
-            }
-            first = static_cast<uint8_t>(first + kColumns);
-        }
-        return misses <= 1                ? Verdict::Keeps
-               : misses <= relations / 16 ? Verdict::Near
-               : misses >= breakAt        ? Verdict::Breaks
-                                          : Verdict::Unclear;
-    }
-
-    // The cycle whose bytes start at bytes[start] against the last two
-    // cycles reported.
     Verdict historyVerdict(const uint8_t* bytes, uint8_t start) const
     {
-        if (m_history == History::None)
-            return Verdict::Unchecked;
-        const uint16_t since = sinceLast();
-        const bool deciding = m_history == History::Confirmed;
-        const Verdict last =
-            compare(bytes, start, m_buffers[m_cycleBuffer], kColumns, kColumns - 3, age(since), deciding);
-        if (last == Verdict::Keeps || !m_earlierKept || !deciding)
-            return last;
-        const uint8_t earlierAge = age(static_cast<uint16_t>(since + m_gap));
-        if (earlierAge < 2)
-            return last;
-        const Verdict earlier =
-            compare(bytes, start, m_earlier, kEarlierColumns, kEarlierColumns - 3, earlierAge, true);
-        return earlier < last ? earlier : last;
+        return m_history.verdict(bytes, start, m_buffers[m_cycleBuffer], sinceLast());
     }
 
-    // Before a new cycle replaces the last one: the last becomes the
-    // earlier one (not while a stream without history is left unchecked).
-    void keepEarlier()
-    {
-        m_earlierKept = false;
-        if (m_history == History::None || m_skipChecks > 0)
-            return;
-        const uint16_t since = sinceLast();
-        if (since >= kStale)
-            return;
-        m_earlierKept = true;
-        const uint8_t* cycle = m_buffers[m_cycleBuffer];
-        uint8_t* earlier = m_earlier;
-        for (uint8_t row = 0; row < kRows; ++row) {
-            earlier[0] = cycle[0];
-            earlier[1] = cycle[1];
-            earlier[2] = cycle[kColumns - 2];
-            earlier[3] = cycle[kColumns - 1];
-            cycle += kColumns;
-            earlier += kEarlierColumns;
-        }
-        m_gap = since;
-    }
+    void keepEarlier() { m_history.keepEarlier(m_buffers[m_cycleBuffer], sinceLast()); }
 
-    // Bytes since the last reported cycle ended, up to kStale: each is
-    // waiting or dropped since.
+    // Bytes since the last reported cycle ended, up to CycleHistory::kStale:
+    // each is waiting or dropped since.
     uint16_t sinceLast() const
     {
         const uint32_t since = m_pending + (m_counts.droppedBytes - m_droppedAtLast);
-        return since < kStale ? static_cast<uint16_t>(since) : kStale;
-    }
-
-    // After an ordinary cycle was reported with this verdict.
-    void remember(Verdict verdict)
-    {
-        const bool brokeBefore = m_brokeLast;
-        m_brokeLast = false;
-        if (m_history == History::None || verdict == Verdict::Unchecked) {
-            if (m_history == History::None)
-                m_skipChecks = 0;
-            m_history = History::Seeded;
-        } else if (verdict == Verdict::Keeps && m_history != History::Confirmed) {
-            const uint8_t* lamp = m_buffers[m_cycleBuffer];
-            uint8_t differing = 0;
-            for (uint8_t index = 1; index < kLampBytes; ++index, ++lamp) {
-                if ((index & (kColumns - 1)) != 0 && lamp[0] != lamp[1])
-                    ++differing;
-            }
-            if (differing >= kVariedNeighbours) {
-                m_history = History::Confirmed;
-                m_skipChecks = 0;
-            }
-        } else if (!keepsNearly(verdict)) {
-            // Once: the cycle that held a fault. Twice in a row: the stream
-            // does not keep its history, or the last two cycles reported
-            // were not what was sent; either way, not a measure any more.
-            m_brokeLast = true;
-            if (brokeBefore)
-                m_history = History::Seeded;
-            // A stream that shows no history is looked at only now and then.
-            if (m_history == History::Seeded)
-                m_skipChecks = kSkippedChecks;
-        }
-        m_droppedAtLast = m_counts.droppedBytes;
+        return since < CycleHistory::kStale ? static_cast<uint16_t>(since) : CycleHistory::kStale;
     }
 
     // Two buffers of 84 bytes: the last reported cycle and the ring, which
@@ -729,14 +481,9 @@ private:
     bool m_blankSoFar = false;          // the cycle in step is blank up to m_offset
     Verdict m_heldVerdict = Verdict::Unchecked;  // of the count one byte later, while holding
     uint8_t m_heldFirst = 0;            // the held cycle's first byte, while holding
-    uint8_t m_skipChecks = 0;           // cycles in step to report unchecked
-    History m_history = History::None;
+    CycleHistory m_history;
     bool m_countKnown = false;          // a cycle was read since the start or the last silence
-    bool m_brokeLast = false;           // the last cycle reported broke the history
-    bool m_earlierKept = false;         // m_earlier holds the cycle reported before the last
     uint32_t m_droppedAtLast = 0;       // m_counts.droppedBytes when the last cycle was reported
-    uint16_t m_gap = 0;                 // bytes from the end of the earlier cycle to that of the last
-    uint8_t m_earlier[kRows * kEarlierColumns] = {};
     CountSet m_strong = CountSet::none();
     CountSet m_weak = CountSet::none();
     Counts m_counts;
