@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "errorreport.h"
 
-#include "settings.h"
+#include "usage.h"
 
 #include <QApplication>
 #include <QMessageBox>

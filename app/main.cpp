@@ -9,6 +9,7 @@
 #include "frmmain.h"
 #include "serialline.h"
 #include "settings.h"
+#include "usage.h"
 #include "signalclose.h"
 #include "windowsystem.h"
 

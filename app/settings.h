@@ -51,15 +51,5 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
 // path, else $HOME/.config/lumora/lumora.conf.
 QString settingsFilePath(const QProcessEnvironment& environment);
 
-QString helpText(const QProcessEnvironment& environment);
-QString versionText();
-// The serial ports, the one the settings choose, and how to choose another.
-QString listPortsText(const Settings& settings, const QProcessEnvironment& environment);
-// What the report of a port that cannot be opened adds: how to choose one.
-QString portChoiceHint(const QProcessEnvironment& environment);
-
-// Whether a window can be shown at all: a display server named in the
-// environment, or a Qt platform chosen by argument or QT_QPA_PLATFORM.
-bool hasGraphicalSession(const QProcessEnvironment& environment, const QStringList& qtArguments);
 
 }  // namespace lumora

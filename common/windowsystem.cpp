@@ -50,6 +50,19 @@ void onMessage(QtMsgType type, const QMessageLogContext& context, const QString&
 
 }  // namespace
 
+bool hasGraphicalSession(const QProcessEnvironment& environment, const QStringList& qtArguments)
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!environment.value(QLatin1String(name)).isEmpty())
+            return true;
+    for (const QString& argument : qtArguments) {
+        const QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1).section('=', 0, 0);
+        if (name == QLatin1String("platform"))
+            return true;
+    }
+    return false;
+}
+
 void preferQtEventDispatcher()
 {
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))

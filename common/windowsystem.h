@@ -10,7 +10,14 @@
 // when the guard ends. Main thread only; one guard at a time.
 #pragma once
 
+#include <QProcessEnvironment>
+#include <QStringList>
+
 namespace lumora {
+
+// Whether a window can be shown at all: a display server named in the
+// environment, or a Qt platform chosen by argument or QT_QPA_PLATFORM.
+bool hasGraphicalSession(const QProcessEnvironment& environment, const QStringList& qtArguments);
 
 // Chooses Qt's own event dispatcher over glib's, unless QT_NO_GLIB is set
 // already (set empty, it brings glib back). A pass through the event loop
