@@ -3,7 +3,7 @@
 // the delay from a sound entering the fifo source to its showing in the
 // spectrum. The pulse cases need a running sound server (they report an
 // error otherwise); the others need nothing.
-#include "bridge.h"
+#include "capture.h"
 #include "demosignal.h"
 #include "vbvis10.h"
 
@@ -135,9 +135,9 @@ void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool 
     ::mkfifo(pipe.c_str(), 0600);
     const std::string resolved = choice == "fifo" ? "fifo:" + pipe : choice;
     for (auto _ : state) {
-        lumora::vbvis::Bridge bridge;
+        lumora::vbvis::Capture capture;
         std::ostringstream log;
-        if (!bridge.install(resolved.c_str(), log)) {
+        if (!capture.install(resolved.c_str(), log)) {
             state.SkipWithError(log.str().c_str());
             break;
         }
@@ -145,7 +145,7 @@ void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool 
         auto wait = [&](std::chrono::milliseconds duration) {
             for (const auto end = Clock::now() + duration; Clock::now() < end;) {
                 if (asked)
-                    bridge.vu(0);
+                    capture.vu(0);
                 std::this_thread::sleep_for(100ms);
             }
         };
@@ -156,7 +156,7 @@ void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool 
         const double cpu = processCpuSeconds() - before;
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
         state.counters["cpu_percent"] = 100.0 * cpu / wall;
-        state.counters["vu_left"] = bridge.vu(0);
+        state.counters["vu_left"] = capture.vu(0);
         if (player > 0) {
             ::kill(player, SIGKILL);
             ::waitpid(player, nullptr, 0);
@@ -184,9 +184,9 @@ void BM_FifoLatency(benchmark::State &state)
     std::filesystem::create_directories(dir);
     const std::string pipe = (dir / "music.fifo").string();
     ::mkfifo(pipe.c_str(), 0600);
-    lumora::vbvis::Bridge bridge;
+    lumora::vbvis::Capture capture;
     std::ostringstream log;
-    if (!bridge.install(("fifo:" + pipe).c_str(), log)) {
+    if (!capture.install(("fifo:" + pipe).c_str(), log)) {
         state.SkipWithError(log.str().c_str());
         return;
     }
@@ -214,7 +214,7 @@ void BM_FifoLatency(benchmark::State &state)
     });
     std::string text(2 * 576 + 1, ' ');
     auto bin26 = [&] {
-        bridge.spectrum(0, text.data(), static_cast<int32_t>(text.size()));
+        capture.spectrum(0, text.data(), static_cast<int32_t>(text.size()));
         return std::stoi(text.substr(52, 2), nullptr, 16);
     };
     std::vector<double> shown;   // ms until bin 26 passes 128

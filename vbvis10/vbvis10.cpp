@@ -3,7 +3,7 @@
 // reaches the program, and answers zeros when something inside fails.
 #include "vbvis10.h"
 
-#include "bridge.h"
+#include "capture.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -11,9 +11,9 @@
 namespace {
 
 // Made on the first call of any function, stopped at process exit.
-lumora::vbvis::Bridge &bridge()
+lumora::vbvis::Capture &capture()
 {
-    static lumora::vbvis::Bridge instance;
+    static lumora::vbvis::Capture instance;
     return instance;
 }
 
@@ -24,7 +24,7 @@ extern "C" {
 int16_t vbvis_install_plugin(void)
 {
     try {
-        return bridge().install(std::getenv("LUMORA_SOURCE"), std::cerr) ? 1 : 0;
+        return capture().install(std::getenv("LUMORA_SOURCE"), std::cerr) ? 1 : 0;
     } catch (const std::exception &e) {
         std::cerr << "libVbVis10: cannot attach: " << e.what() << '\n';
     } catch (...) {
@@ -36,7 +36,7 @@ int16_t vbvis_install_plugin(void)
 int16_t vbvis_vu(int32_t channel)
 {
     try {
-        return bridge().vu(channel);
+        return capture().vu(channel);
     } catch (...) {
         return 0;
     }
@@ -45,7 +45,7 @@ int16_t vbvis_vu(int32_t channel)
 int16_t vbvis_spectrum(int32_t channel, char *buffer, int32_t length)
 {
     try {
-        return bridge().spectrum(channel, buffer, length);
+        return capture().spectrum(channel, buffer, length);
     } catch (...) {
         return static_cast<int16_t>(lumora::vbvis::kSpectrumValues);
     }

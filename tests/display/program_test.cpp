@@ -24,7 +24,7 @@ namespace lumora::display {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Subprocess;
+using lumora::test::Subprocess;
 using testing::sampleCycle;
 
 const std::string kProgram = LUMORA_DISPLAY_PROGRAM;

@@ -74,7 +74,7 @@ private:
     std::optional<std::string> lineWhere(const std::function<bool(const std::string&)>& wanted,
                                          std::chrono::milliseconds timeout);
 
-    display::testing::Subprocess m_process;
+    test::Subprocess m_process;
     std::string m_portPath;
     int m_port = -1;
 };

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge.h"
+#include "capture.h"
 #include "testsignals.h"
 
 #include <gtest/gtest.h>
@@ -179,9 +179,9 @@ bool PulseCapture::s_started = false;
 
 TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
 {
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
     struct Case {
         double hz;
         double left;
@@ -198,85 +198,85 @@ TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
         // the newest 1024 samples hold the end of the previous case until the
         // new tone has filled them, so each expectation waits with a bound.
         EXPECT_TRUE(waitUntil([&] {
-            return peakBin(spectrumOf(bridge, 0)) == c.bin && std::abs(bridge.vu(0) - 11585) <= 300;
-        })) << "VU " << bridge.vu(0);
+            return peakBin(spectrumOf(capture, 0)) == c.bin && std::abs(capture.vu(0) - 11585) <= 300;
+        })) << "VU " << capture.vu(0);
         if (c.right > 0)
-            EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(bridge, 1)) == c.bin; }));
+            EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(capture, 1)) == c.bin; }));
         else
-            EXPECT_TRUE(waitUntil([&] { return bridge.vu(1) == 0 && allZero(spectrumOf(bridge, 1)); }))
-                << "right VU " << bridge.vu(1);
+            EXPECT_TRUE(waitUntil([&] { return capture.vu(1) == 0 && allZero(spectrumOf(capture, 1)); }))
+                << "right VU " << capture.vu(1);
     }
 }
 
 TEST_F(PulseCapture, SilenceGivesZeros)
 {
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
     {
         Player tone(1000.0, 16384, 16384);
-        ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000; }));
+        ASSERT_TRUE(waitUntil([&] { return capture.vu(0) > 11000; }));
     }
     Player silence(1000.0, 0, 0);
     // The spectrum looks at more samples than the VU: both are waited for.
     EXPECT_TRUE(waitUntil([&] {
-        return bridge.vu(0) == 0 && bridge.vu(1) == 0 && allZero(spectrumOf(bridge, 0)) &&
-               allZero(spectrumOf(bridge, 1));
-    })) << "VU " << bridge.vu(0) << " " << bridge.vu(1);
+        return capture.vu(0) == 0 && capture.vu(1) == 0 && allZero(spectrumOf(capture, 0)) &&
+               allZero(spectrumOf(capture, 1));
+    })) << "VU " << capture.vu(0) << " " << capture.vu(1);
 }
 
 // Nobody asking for a second corks the stream; the next call uncorks it.
 TEST_F(PulseCapture, PausesWhileNobodyAsksAndResumesOnTheNextCall)
 {
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
     Player player(1000.0, 16384, 16384);
-    EXPECT_EQ(testing::pausesAndResumes(bridge), "");
+    EXPECT_EQ(testing::pausesAndResumes(capture), "");
 }
 
 TEST_F(PulseCapture, NamedSourcesAreRecordedOrRefused)
 {
-    Bridge named;
+    Capture named;
     std::ostringstream log;
     ASSERT_TRUE(named.install("pulse:lumora_test.monitor", log)) << log.str();
     Player player(10000.0, 16384, 16384);
     EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(named, 1)) == 261; }));
 
-    Bridge missing;
+    Capture missing;
     EXPECT_FALSE(missing.install("pulse:no_such_source", log));
     EXPECT_NE(log.str().find("no_such_source"), std::string::npos) << log.str();
 }
 
 TEST_F(PulseCapture, FollowsTheDefaultOutput)
 {
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
     ASSERT_TRUE(s_daemon->pactl("load-module module-null-sink sink_name=lumora_other"));
     ASSERT_TRUE(s_daemon->pactl("set-default-sink lumora_other"));
     {
         // Played on the new default output only.
         Player player(10000.0, 16384, 16384, "lumora_other");
-        EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(bridge, 0)) == 261 && bridge.vu(0) > 11000; }));
+        EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(capture, 0)) == 261 && capture.vu(0) > 11000; }));
     }
     EXPECT_TRUE(s_daemon->pactl("set-default-sink lumora_test"));
 }
 
 TEST_F(PulseCapture, ServerLossGivesZerosThenReconnects)
 {
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install("pulse", log)) << log.str();
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
     {
         Player player(1000.0, 16384, 16384);
-        ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 11000; }));
+        ASSERT_TRUE(waitUntil([&] { return capture.vu(0) > 11000; }));
         s_daemon->kill();
-        EXPECT_TRUE(waitUntil([&] { return bridge.vu(0) == 0 && bridge.vu(1) == 0 && allZero(spectrumOf(bridge, 0)); }));
+        EXPECT_TRUE(waitUntil([&] { return capture.vu(0) == 0 && capture.vu(1) == 0 && allZero(spectrumOf(capture, 0)); }));
     }
     ASSERT_TRUE(s_daemon->start()) << s_daemon->log();
     Player player(10000.0, 16384, 16384);
-    EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(bridge, 0)) == 261 && bridge.vu(0) > 11000; },
+    EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(capture, 0)) == 261 && capture.vu(0) > 11000; },
                           std::chrono::seconds(15)));
 }
 
@@ -289,9 +289,9 @@ TEST_F(PulseCapture, NoServerMeansRefusalForPulseAndTheDemoForAuto)
         std::string says;
     };
     for (const Case &c : std::array<Case, 2>{{{"pulse", false, "sound server"}, {"auto", true, "demo"}}}) {
-        Bridge bridge;
+        Capture capture;
         std::ostringstream log;
-        EXPECT_EQ(bridge.install(c.choice, log), c.attached) << c.choice;
+        EXPECT_EQ(capture.install(c.choice, log), c.attached) << c.choice;
         EXPECT_NE(log.str().find(c.says), std::string::npos) << log.str();
         const std::string said = log.str();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge.h"
+#include "capture.h"
 #include "filesource.h"
 #include "testsignals.h"
 
@@ -86,10 +86,10 @@ TEST(FifoSource, DeliversToneWhileWrittenAndSurvivesTheWriterLeaving)
     ScratchDir dir;
     const std::string pipe = dir / "music.fifo";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install(("fifo:" + pipe).c_str(), log)) << log.str();
-    EXPECT_EQ(bridge.vu(0), 0) << "no writer yet";
+    ASSERT_TRUE(capture.install(("fifo:" + pipe).c_str(), log)) << log.str();
+    EXPECT_EQ(capture.vu(0), 0) << "no writer yet";
 
     for (const auto &[hz, bin] : {std::pair{1000.0, 26u}, std::pair{10000.0, 261u}}) {
         SCOPED_TRACE(std::to_string(hz) + " Hz");
@@ -97,13 +97,13 @@ TEST(FifoSource, DeliversToneWhileWrittenAndSurvivesTheWriterLeaving)
             // Left channel only, at half scale.
             PipeWriter writer(pipe, hz, 16384, 0);
             EXPECT_TRUE(waitUntil([&] {
-                return isHalfScaleVu(bridge.vu(0), 150) && peakBin(spectrumOf(bridge, 0)) == bin;
-            })) << "VU " << bridge.vu(0);
-            EXPECT_EQ(bridge.vu(1), 0);
-            EXPECT_TRUE(allZero(spectrumOf(bridge, 1)));
+                return isHalfScaleVu(capture.vu(0), 150) && peakBin(spectrumOf(capture, 0)) == bin;
+            })) << "VU " << capture.vu(0);
+            EXPECT_EQ(capture.vu(1), 0);
+            EXPECT_TRUE(allZero(spectrumOf(capture, 1)));
         }
         // The writer has gone: silence, until the next one comes.
-        EXPECT_TRUE(waitUntil([&] { return bridge.vu(0) == 0 && allZero(spectrumOf(bridge, 0)); }));
+        EXPECT_TRUE(waitUntil([&] { return capture.vu(0) == 0 && allZero(spectrumOf(capture, 0)); }));
     }
 }
 
@@ -138,17 +138,17 @@ TEST(FileSource, PlaysFilesOfAnyRateAndChannelCount)
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
         const std::string path = dir / ("tone" + std::to_string(c.rate) + ".wav");
         ASSERT_EQ(writeToneFile(path, c.rate, c.channels, c.hz, 0.5), "");
-        Bridge bridge;
+        Capture capture;
         std::ostringstream log;
-        ASSERT_TRUE(bridge.install(("file:" + path).c_str(), log)) << log.str();
+        ASSERT_TRUE(capture.install(("file:" + path).c_str(), log)) << log.str();
         for (int channel : {0, 1})
             EXPECT_TRUE(waitUntil([&] {
-                return isHalfScaleVu(bridge.vu(channel), 300) && peakBin(spectrumOf(bridge, channel)) == c.bin;
-            })) << "channel " << channel << ": VU " << bridge.vu(channel);
+                return isHalfScaleVu(capture.vu(channel), 300) && peakBin(spectrumOf(capture, channel)) == c.bin;
+            })) << "channel " << channel << ": VU " << capture.vu(channel);
         // The file loops: a second later (past its one-second length) still sound.
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-        EXPECT_TRUE(waitUntil([&] { return isHalfScaleVu(bridge.vu(0), 300); }, std::chrono::seconds(2)))
-            << "VU " << bridge.vu(0);
+        EXPECT_TRUE(waitUntil([&] { return isHalfScaleVu(capture.vu(0), 300); }, std::chrono::seconds(2)))
+            << "VU " << capture.vu(0);
     }
 }
 
@@ -203,7 +203,7 @@ TEST(FileSource, AFileTruncatedWhilePlayingGivesOneLineAndSilenceWithoutRetrying
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 
-TEST(Bridge, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
+TEST(Capture, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
 {
     ScratchDir dir;
     const std::string text = dir / "notes.txt";
@@ -242,19 +242,19 @@ TEST(Bridge, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
         {"file:", "LUMORA_SOURCE"},
     }};
     for (const Case &c : cases) {
-        Bridge bridge;
+        Capture capture;
         std::ostringstream log;
-        EXPECT_FALSE(bridge.install(c.choice.c_str(), log)) << c.choice;
+        EXPECT_FALSE(capture.install(c.choice.c_str(), log)) << c.choice;
         const std::string line = log.str();
         EXPECT_NE(line.find(c.mentions), std::string::npos) << line;
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
         EXPECT_TRUE(line.starts_with("libVbVis10: ")) << line;
-        EXPECT_EQ(bridge.vu(0), 0);
-        EXPECT_TRUE(allZero(spectrumOf(bridge, 0)));
+        EXPECT_EQ(capture.vu(0), 0);
+        EXPECT_TRUE(allZero(spectrumOf(capture, 0)));
     }
 }
 
-TEST(Bridge, ParsesTheSourceChoice)
+TEST(Capture, ParsesTheSourceChoice)
 {
     using Kind = SourceChoice::Kind;
     struct Case {
@@ -286,24 +286,24 @@ TEST(Bridge, ParsesTheSourceChoice)
 
 TEST(DemoSource, PlaysMovingStereoMusic)
 {
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install("demo", log));
+    ASSERT_TRUE(capture.install("demo", log));
     EXPECT_EQ(log.str(), "");
-    ASSERT_TRUE(waitUntil([&] { return bridge.vu(0) > 0 && bridge.vu(1) > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return capture.vu(0) > 0 && capture.vu(1) > 0; }));
     // Looks 100 ms apart: the spectrum changes from one look to the next, and
     // left and right differ (the hi-hats and chords pan). Twenty of each
     // within at most 60 looks, so a look that a loaded machine's late
     // capture thread left unchanged does not fail the test; a frozen or
     // mono source never gets there.
-    std::vector<int> previous = spectrumOf(bridge, 0);
+    std::vector<int> previous = spectrumOf(capture, 0);
     int changes = 0;
     int stereoDifferences = 0;
     for (int look = 0; look < 60 && (changes < 20 || stereoDifferences < 20); ++look) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const auto left = spectrumOf(bridge, 0);
+        const auto left = spectrumOf(capture, 0);
         changes += left != previous;
-        stereoDifferences += left != spectrumOf(bridge, 1);
+        stereoDifferences += left != spectrumOf(capture, 1);
         previous = left;
     }
     EXPECT_GE(changes, 20);
@@ -321,13 +321,13 @@ TEST(Sources, PauseWhileNobodyAsksAndResumeOnTheNextCall)
     ASSERT_EQ(writeToneFile(file, 44100, 2, 1000.0, 0.5), "");
     for (const std::string& choice : {std::string("demo"), "file:" + file, "fifo:" + pipe}) {
         SCOPED_TRACE(choice);
-        Bridge bridge;
+        Capture capture;
         std::ostringstream log;
-        ASSERT_TRUE(bridge.install(choice.c_str(), log)) << log.str();
+        ASSERT_TRUE(capture.install(choice.c_str(), log)) << log.str();
         std::optional<PipeWriter> writer;
         if (choice.starts_with("fifo:"))
             writer.emplace(pipe, 1000.0, 16384, 16384);
-        EXPECT_EQ(testing::pausesAndResumes(bridge, [&]() -> std::string {
+        EXPECT_EQ(testing::pausesAndResumes(capture, [&]() -> std::string {
                       if (!writer)
                           return {};
                       const int before = writer->chunks();
@@ -338,12 +338,12 @@ TEST(Sources, PauseWhileNobodyAsksAndResumeOnTheNextCall)
     }
 }
 
-TEST(Bridge, SecondInstallKeepsTheFirstSource)
+TEST(Capture, SecondInstallKeepsTheFirstSource)
 {
-    Bridge bridge;
+    Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(bridge.install("demo", log));
-    EXPECT_TRUE(bridge.install("file:/does/not/exist.wav", log));
+    ASSERT_TRUE(capture.install("demo", log));
+    EXPECT_TRUE(capture.install("file:/does/not/exist.wav", log));
     EXPECT_EQ(log.str(), "");
 }
 

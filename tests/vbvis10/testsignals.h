@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "bridge.h"
+#include "capture.h"
 
 #include <algorithm>
 #include <array>
@@ -34,11 +34,11 @@ inline std::vector<int16_t> sineFrames(double hz, double leftAmplitude, double r
 
 // The spectrum as the program decodes it: the fill call into 2n + 1 spaces,
 // then pairs of hex digits.
-inline std::vector<int> spectrumOf(const Bridge &bridge, int channel)
+inline std::vector<int> spectrumOf(const Capture &capture, int channel)
 {
-    const int n = bridge.spectrum(0, nullptr, 0);
+    const int n = capture.spectrum(0, nullptr, 0);
     std::string text(static_cast<std::size_t>(2 * n + 1), ' ');
-    bridge.spectrum(channel, text.data(), static_cast<int32_t>(text.size()));
+    capture.spectrum(channel, text.data(), static_cast<int32_t>(text.size()));
     std::vector<int> values(static_cast<std::size_t>(n));
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = std::stoi(text.substr(2 * i, 2), nullptr, 16);
@@ -96,24 +96,24 @@ inline bool waitUntil(const std::function<bool()> &condition,
 // although it has sound), then resumes it with a call and checks that
 // fresh values follow within 50 ms. `whilePaused` runs while paused.
 // Empty when all held, otherwise what did not.
-inline std::string pausesAndResumes(Bridge &bridge, const std::function<std::string()> &whilePaused = {})
+inline std::string pausesAndResumes(Capture &capture, const std::function<std::string()> &whilePaused = {})
 {
     using Clock = std::chrono::steady_clock;
-    if (!waitUntil([&] { return bridge.vu(0) > 0; }))
+    if (!waitUntil([&] { return capture.vu(0) > 0; }))
         return "no sound before pausing";
     std::array<int16_t, 64> peek{};
     std::this_thread::sleep_for(Demand::kIdleAfter); // peeking into the ring is no call
-    if (!waitUntil([&] { return !bridge.ring().readNewest(0, peek); }, std::chrono::seconds(2)))
+    if (!waitUntil([&] { return !capture.ring().readNewest(0, peek); }, std::chrono::seconds(2)))
         return "the source did not pause";
     const std::string paused = whilePaused ? whilePaused() : std::string();
     if (!paused.empty())
         return paused;
-    if (bridge.ring().readNewest(0, peek))
+    if (capture.ring().readNewest(0, peek))
         return "the paused source delivered frames";
     const auto resumed = Clock::now();
-    bridge.vu(0);
+    capture.vu(0);
     while (Clock::now() - resumed < std::chrono::milliseconds(50)) {
-        if (bridge.vu(0) > 0)
+        if (capture.vu(0) > 0)
             return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora::display::testing {
+namespace lumora::test {
 
 class Subprocess {
 public:
@@ -33,4 +33,4 @@ private:
     bool m_reaped = false;
 };
 
-}  // namespace lumora::display::testing
+}  // namespace lumora::test

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge.h"
+#include "capture.h"
 
 #include "demosource.h"
 #include "fifosource.h"
@@ -14,15 +14,15 @@ namespace {
 constexpr std::string_view kLogPrefix = "libVbVis10: ";
 }
 
-Bridge::Bridge() = default;
+Capture::Capture() = default;
 
-Bridge::~Bridge()
+Capture::~Capture()
 {
     std::lock_guard lock(m_installMutex);
     m_source.reset(); // stops the capture thread before the ring goes
 }
 
-std::unique_ptr<AudioSource> Bridge::makeSource(const SourceChoice &choice)
+std::unique_ptr<AudioSource> Capture::makeSource(const SourceChoice &choice)
 {
     std::unique_ptr<AudioSource> source;
     switch (choice.kind) {
@@ -44,7 +44,7 @@ std::unique_ptr<AudioSource> Bridge::makeSource(const SourceChoice &choice)
     return source;
 }
 
-bool Bridge::install(const char *choiceText, std::ostream &log)
+bool Capture::install(const char *choiceText, std::ostream &log)
 {
     std::lock_guard lock(m_installMutex);
     if (m_source)
@@ -79,7 +79,7 @@ bool Bridge::install(const char *choiceText, std::ostream &log)
     return true;
 }
 
-int16_t Bridge::vu(int32_t channel) const
+int16_t Capture::vu(int32_t channel) const
 {
     m_demand.touch();
     std::array<int16_t, kVuLength> samples;
@@ -88,7 +88,7 @@ int16_t Bridge::vu(int32_t channel) const
     return vuFromSamples(samples);
 }
 
-int16_t Bridge::spectrum(int32_t channel, char *buffer, int32_t length) const
+int16_t Capture::spectrum(int32_t channel, char *buffer, int32_t length) const
 {
     m_demand.touch();
     if (buffer && length > 0) {

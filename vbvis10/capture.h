@@ -24,10 +24,10 @@ namespace lumora::vbvis {
 // and do their arithmetic on the caller's thread. A second without a call
 // pauses the source (see Demand); the next call resumes it and, like the
 // calls until its first fresh frames, answers silence at once.
-class Bridge {
+class Capture {
 public:
-    Bridge();
-    ~Bridge();
+    Capture();
+    ~Capture();
 
     // Attaches the chosen source (text as in LUMORA_SOURCE; nullptr as
     // unset). True when attached; false, with one line on log saying why,
