@@ -38,8 +38,8 @@ bool contains(const std::array<const char*, N>& names, const QString& name)
 }
 
 // Splits the arguments after the program name into Qt's and Lumora's own.
-// Returns an error for a Qt option that lacks its value.
-QString splitQtArguments(const QStringList& arguments, QStringList& ours, QStringList& qt)
+// False, with `error` set, for a Qt option that lacks its value.
+bool splitQtArguments(const QStringList& arguments, QStringList& ours, QStringList& qt, QString& error)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -55,8 +55,10 @@ QString splitQtArguments(const QStringList& arguments, QStringList& ours, QStrin
         const bool hasInlineValue = name.contains('=');
         name = name.section('=', 0, 0);
         if (contains(kQtOptionsWithValue, name)) {
-            if (!hasInlineValue && i + 1 >= arguments.size())
-                return argument + QStringLiteral(" needs a value");
+            if (!hasInlineValue && i + 1 >= arguments.size()) {
+                error = argument + QStringLiteral(" needs a value");
+                return false;
+            }
             qt << argument;
             if (!hasInlineValue)
                 qt << arguments[++i];
@@ -66,30 +68,36 @@ QString splitQtArguments(const QStringList& arguments, QStringList& ours, QStrin
             ours << argument;
         }
     }
-    return {};
+    return true;
 }
 
-// The problem with a source choice, or nothing when Lumora can use it.
-std::optional<QString> sourceProblem(const QString& source)
+// Whether Lumora can use a source choice; if not, `problem` says why.
+bool sourceUsable(const QString& source, QString& problem)
 {
     const auto choice = vbvis::parseSourceChoice(source.toStdString());
-    if (!choice)
-        return QStringLiteral("not one of %1").arg(QString::fromUtf8(vbvis::kSourceChoiceForms.data(),
-                                                                      vbvis::kSourceChoiceForms.size()));
-    if (const auto problem = vbvis::sourceChoiceProblem(*choice))
-        return QString::fromStdString(*problem);
-    return std::nullopt;
+    if (!choice) {
+        problem = QStringLiteral("not one of %1").arg(QString::fromUtf8(vbvis::kSourceChoiceForms.data(),
+                                                                         vbvis::kSourceChoiceForms.size()));
+        return false;
+    }
+    std::string why;
+    if (!vbvis::sourceChoiceUsable(*choice, why)) {
+        problem = QString::fromStdString(why);
+        return false;
+    }
+    return true;
 }
 
-std::optional<QString> outputBufferProblem(const QString& text, int& bytes)
+bool readOutputBuffer(const QString& text, int& bytes, QString& problem)
 {
     bool ok = false;
     bytes = text.toInt(&ok);
     if (ok && bytes >= wire::kSmallestOutputBufferBytes && bytes <= wire::kOutputBufferBytes)
-        return std::nullopt;
-    return QStringLiteral("not a whole number of bytes from %1 to %2")
-        .arg(wire::kSmallestOutputBufferBytes)
-        .arg(wire::kOutputBufferBytes);
+        return true;
+    problem = QStringLiteral("not a whole number of bytes from %1 to %2")
+                  .arg(wire::kSmallestOutputBufferBytes)
+                  .arg(wire::kOutputBufferBytes);
+    return false;
 }
 
 struct FileSettings {
@@ -99,44 +107,52 @@ struct FileSettings {
 };
 
 // Reads and checks the whole settings file; a missing file gives nothing.
-QString readSettingsFile(const QString& path, FileSettings& file)
+// False, with `error` naming the file, the key and the value, for anything
+// wrong in it.
+bool readSettingsFile(const QString& path, FileSettings& file, QString& error)
 {
+    const auto fail = [&error](QString why) {
+        error = std::move(why);
+        return false;
+    };
     const QFileInfo info(path);
     if (!info.exists())
-        return {};
+        return true;
     if (!info.isFile() || !info.isReadable())
-        return path + QStringLiteral(": cannot be read");
+        return fail(path + QStringLiteral(": cannot be read"));
     QSettings settings(path, QSettings::IniFormat);
     const QStringList keys = settings.allKeys();
     if (settings.status() != QSettings::NoError)
-        return path + QStringLiteral(": not a settings file Lumora can read: every line is key=value, "
-                                     "a comment line starts with ';'");
+        return fail(path + QStringLiteral(": not a settings file Lumora can read: every line is key=value, "
+                                     "a comment line starts with ';'"));
     for (const QString& key : keys) {
         const QVariant raw = settings.value(key);
         if (raw.typeId() == QMetaType::QStringList)
-            return path + QStringLiteral(": %1=%2: a value with a comma needs double quotes")
-                              .arg(key, raw.toStringList().join(','));
+            return fail(path + QStringLiteral(": %1=%2: a value with a comma needs double quotes")
+                              .arg(key, raw.toStringList().join(',')));
         const QString value = raw.toString().trimmed();
         const QString where = path + QStringLiteral(": %1=%2: ").arg(key, value);
         if (key == kPortKey) {
             if (value.isEmpty())
-                return where + QStringLiteral("names no device");
+                return fail(where + QStringLiteral("names no device"));
             file.port = value;
         } else if (key == kSourceKey) {
-            if (const auto problem = sourceProblem(value))
-                return where + *problem;
+            QString problem;
+            if (!sourceUsable(value, problem))
+                return fail(where + problem);
             file.source = value;
         } else if (key == kOutputBufferKey) {
             int bytes = 0;
-            if (const auto problem = outputBufferProblem(value, bytes))
-                return where + *problem;
+            QString problem;
+            if (!readOutputBuffer(value, bytes, problem))
+                return fail(where + problem);
             file.outputBuffer = bytes;
         } else {
-            return path + QStringLiteral(": unknown key '%1' (the keys are %2, %3 and %4, at the top of the file)")
-                              .arg(key, kPortKey, kSourceKey, kOutputBufferKey);
+            return fail(path + QStringLiteral(": unknown key '%1' (the keys are %2, %3 and %4, at the top of the file)")
+                              .arg(key, kPortKey, kSourceKey, kOutputBufferKey));
         }
     }
-    return {};
+    return true;
 }
 
 }  // namespace
@@ -153,8 +169,7 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
 {
     StartUp startUp;
     QStringList ours{arguments.value(0, QStringLiteral("lumora"))};
-    startUp.error = splitQtArguments(arguments, ours, startUp.qtArguments);
-    if (!startUp.error.isEmpty())
+    if (!splitQtArguments(arguments, ours, startUp.qtArguments, startUp.error))
         return startUp;
 
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("DEVICE"));
@@ -192,8 +207,7 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
 
     const QString filePath = settingsFilePath(environment);
     FileSettings file;
-    startUp.error = readSettingsFile(filePath, file);
-    if (!startUp.error.isEmpty())
+    if (!readSettingsFile(filePath, file, startUp.error))
         return startUp;
 
     Settings& settings = startUp.settings;
@@ -228,16 +242,16 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
         settings.source = file.source.value_or(kDefaultSource);
     }
     if (!sourceOrigin.isEmpty()) {
-        if (const auto problem = sourceProblem(settings.source)) {
-            startUp.error = sourceOrigin + settings.source + QStringLiteral(": ") + *problem;
+        if (QString problem; !sourceUsable(settings.source, problem)) {
+            startUp.error = sourceOrigin + settings.source + QStringLiteral(": ") + problem;
             return startUp;
         }
     }
 
     if (parser.isSet(outputBuffer)) {
         const QString text = parser.value(outputBuffer);
-        if (const auto problem = outputBufferProblem(text, settings.outputBuffer)) {
-            startUp.error = QStringLiteral("--output-buffer %1: %2").arg(text, *problem);
+        if (QString problem; !readOutputBuffer(text, settings.outputBuffer, problem)) {
+            startUp.error = QStringLiteral("--output-buffer %1: %2").arg(text, problem);
             return startUp;
         }
     } else {

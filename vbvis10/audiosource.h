@@ -26,10 +26,18 @@ public:
     virtual ~AudioSource() = default;
     // Call before start(); the demand must outlive the source.
     void setDemand(Demand *demand) { m_demand = demand; }
-    // Empty: attached. Otherwise one line saying why the source cannot be opened.
-    virtual std::optional<std::string> start() = 0;
+    // True: attached. False, with `error` set to one line saying why the
+    // source cannot be opened.
+    virtual bool start(std::string &error) = 0;
 
 protected:
+    // Sets `error` to `why`, and is false: `return fail(error, "...");`.
+    static bool fail(std::string &error, std::string why)
+    {
+        error = std::move(why);
+        return false;
+    }
+
     Demand *m_demand = nullptr;
 };
 

@@ -57,22 +57,24 @@ bool Capture::install(const char *choiceText, std::ostream &log)
     }
     if (choice->kind == SourceChoice::Kind::Auto) {
         auto pulse = makeSource({SourceChoice::Kind::Pulse, std::string()});
-        if (const auto error = pulse->start(); !error) {
+        std::string error;
+        if (pulse->start(error)) {
             m_source = std::move(pulse);
             return true;
-        } else {
-            log << kLogPrefix << *error << "; playing the built-in demo signal instead\n";
         }
+        log << kLogPrefix << error << "; playing the built-in demo signal instead\n";
         pulse.reset();
         m_ring.clear();
         auto demo = makeSource({SourceChoice::Kind::Demo, std::string()});
-        demo->start();
+        std::string never;
+        demo->start(never);
         m_source = std::move(demo);
         return true;
     }
     auto source = makeSource(*choice);
-    if (const auto error = source->start()) {
-        log << kLogPrefix << *error << '\n';
+    std::string error;
+    if (!source->start(error)) {
+        log << kLogPrefix << error << '\n';
         return false;
     }
     m_source = std::move(source);

@@ -11,10 +11,10 @@ class DemoSource final : public PacedSource {
 public:
     explicit DemoSource(SampleRing &ring) : PacedSource(ring) {}
     ~DemoSource() override { stopPacing(); }
-    std::optional<std::string> start() override
+    bool start(std::string &) override
     {
         startPacing();
-        return std::nullopt;
+        return true;
     }
 
 protected:

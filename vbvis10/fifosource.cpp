@@ -32,19 +32,19 @@ FifoSource::~FifoSource()
             ::close(fd);
 }
 
-std::optional<std::string> FifoSource::start()
+bool FifoSource::start(std::string &error)
 {
     struct stat st {};
     if (::stat(m_path.c_str(), &st) != 0)
-        return "cannot read the pipe " + m_path + ": " + std::strerror(errno);
+        return fail(error, "cannot read the pipe " + m_path + ": " + std::strerror(errno));
     if (!S_ISFIFO(st.st_mode))
-        return "cannot read the pipe " + m_path + ": it is not a named pipe";
+        return fail(error, "cannot read the pipe " + m_path + ": it is not a named pipe");
     if (!reopen())
-        return "cannot read the pipe " + m_path + ": " + std::strerror(errno);
+        return fail(error, "cannot read the pipe " + m_path + ": " + std::strerror(errno));
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return std::string("cannot start reading the pipe: ") + std::strerror(errno);
+        return fail(error, std::string("cannot start reading the pipe: ") + std::strerror(errno));
     m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
-    return std::nullopt;
+    return true;
 }
 
 bool FifoSource::reopen()

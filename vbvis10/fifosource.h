@@ -20,7 +20,7 @@ class FifoSource final : public AudioSource {
 public:
     FifoSource(SampleRing &ring, std::string path);
     ~FifoSource() override;
-    std::optional<std::string> start() override;
+    bool start(std::string &error) override;
 
 private:
     void run(std::stop_token stop);

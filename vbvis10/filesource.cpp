@@ -54,29 +54,33 @@ LoopingSoundFile::~LoopingSoundFile()
         sf_close(m_file);
 }
 
-std::optional<std::string> LoopingSoundFile::open(const std::string &path)
+bool LoopingSoundFile::open(const std::string &path, std::string &error)
 {
     SF_INFO info{};
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
-        return "cannot play " + path + ": " + sf_strerror(nullptr);
-    return prepare(file, info.samplerate, info.channels, info.frames, path);
+    if (!file) {
+        error = "cannot play " + path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    return prepare(file, info.samplerate, info.channels, info.frames, path, error);
 }
 
-std::optional<std::string> LoopingSoundFile::open(std::span<const std::uint8_t> bytes, const std::string &name)
+bool LoopingSoundFile::open(std::span<const std::uint8_t> bytes, const std::string &name, std::string &error)
 {
     static SF_VIRTUAL_IO io{MemoryFile::length, MemoryFile::seek, MemoryFile::read, MemoryFile::write,
                             MemoryFile::tell};
     m_memory = std::make_unique<MemoryFile>(MemoryFile{bytes, 0});
     SF_INFO info{};
     SNDFILE *file = sf_open_virtual(&io, SFM_READ, &info, m_memory.get());
-    if (!file)
-        return "cannot play " + name + ": " + sf_strerror(nullptr);
-    return prepare(file, info.samplerate, info.channels, info.frames, name);
+    if (!file) {
+        error = "cannot play " + name + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    return prepare(file, info.samplerate, info.channels, info.frames, name, error);
 }
 
-std::optional<std::string> LoopingSoundFile::prepare(SNDFILE *file, int sampleRate, int channels,
-                                                     std::int64_t frames, const std::string &name)
+bool LoopingSoundFile::prepare(SNDFILE *file, int sampleRate, int channels, std::int64_t frames,
+                               const std::string &name, std::string &error)
 {
     m_file = file;
     std::optional<std::string> problem;
@@ -101,9 +105,10 @@ std::optional<std::string> LoopingSoundFile::prepare(SNDFILE *file, int sampleRa
     if (problem) {
         sf_close(m_file);
         m_file = nullptr;
-        return "cannot play " + name + ": " + *problem;
+        error = "cannot play " + name + ": " + *problem;
+        return false;
     }
-    return std::nullopt;
+    return true;
 }
 
 bool LoopingSoundFile::nextFileFrame(float &left, float &right)
@@ -166,12 +171,12 @@ FileSource::~FileSource()
     stopPacing();
 }
 
-std::optional<std::string> FileSource::start()
+bool FileSource::start(std::string &error)
 {
-    if (auto error = m_sound.open(m_path))
-        return error;
+    if (!m_sound.open(m_path, error))
+        return false;
     startPacing();
-    return std::nullopt;
+    return true;
 }
 
 void FileSource::render(std::span<int16_t> interleaved)

@@ -42,10 +42,10 @@ public:
     ~LoopingSoundFile();
 
     // Opens the file at path, or the bytes in memory (which must outlive
-    // this object) under the given name. Empty: ready to render. Otherwise
-    // one line: "cannot play NAME: why".
-    std::optional<std::string> open(const std::string &path);
-    std::optional<std::string> open(std::span<const std::uint8_t> bytes, const std::string &name);
+    // this object) under the given name. True: ready to render. Otherwise
+    // `error` is one line: "cannot play NAME: why".
+    bool open(const std::string &path, std::string &error);
+    bool open(std::span<const std::uint8_t> bytes, const std::string &name, std::string &error);
 
     // Fills interleaved left/right frames (size is twice the frame count).
     void render(std::span<int16_t> interleaved);
@@ -54,8 +54,8 @@ public:
 
 private:
     // Checks what sf_open*() gave and primes the interpolation.
-    std::optional<std::string> prepare(sf_private_tag *file, int sampleRate, int channels,
-                                       std::int64_t frames, const std::string &name);
+    bool prepare(sf_private_tag *file, int sampleRate, int channels, std::int64_t frames, const std::string &name,
+                 std::string &error);
     // The next frame of the file as left/right in -1..1, looping at its end;
     // false (and silence) once the file is finished.
     bool nextFileFrame(float &left, float &right);
@@ -82,7 +82,7 @@ class FileSource final : public PacedSource {
 public:
     FileSource(SampleRing &ring, std::string path, std::ostream &log = std::cerr);
     ~FileSource() override;
-    std::optional<std::string> start() override;
+    bool start(std::string &error) override;
 
 protected:
     void render(std::span<int16_t> interleaved) override;

@@ -172,14 +172,14 @@ void PulseSource::closeWakePipe()
     }
 }
 
-std::optional<std::string> PulseSource::start()
+bool PulseSource::start(std::string &error)
 {
     m_loop = pa_threaded_mainloop_new();
     if (!m_loop)
-        return "cannot start the sound server connection";
+        return fail(error, "cannot start the sound server connection");
     pa_threaded_mainloop_set_name(m_loop, "vbvis-pulse");
     if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0)
-        return "cannot start the sound server connection";
+        return fail(error, "cannot start the sound server connection");
     pa_threaded_mainloop_lock(m_loop);
     pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_loop);
     m_wakeEvent = api->io_new(api, m_wake[0], PA_IO_EVENT_INPUT, &Callbacks::resumed, this);
@@ -191,20 +191,20 @@ std::optional<std::string> PulseSource::start()
             [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1); // full: a wake-up is pending anyway
         });
     if (pa_threaded_mainloop_start(m_loop) < 0)
-        return "cannot start the sound server connection";
+        return fail(error, "cannot start the sound server connection");
 
     const auto deadline = std::chrono::steady_clock::now() + kAttachTimeout;
     while (m_attach.load() == Attach::Pending && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     switch (m_attach.load()) {
     case Attach::Attached:
-        return std::nullopt;
+        return true;
     case Attach::Failed:
-        return m_attachError;
+        return fail(error, m_attachError);
     case Attach::Pending:
         break;
     }
-    return "the sound server does not answer in time";
+    return fail(error, "the sound server does not answer in time");
 }
 
 void PulseSource::settle(Attach result, std::string error)

@@ -36,7 +36,7 @@ public:
 
     // Waits until the server has answered (at most kAttachTimeout) and, for
     // a named source, until the server has said whether it exists.
-    std::optional<std::string> start() override;
+    bool start(std::string &error) override;
 
     static constexpr std::chrono::milliseconds kRetryInterval{1000};
     static constexpr std::chrono::milliseconds kAttachTimeout{3000};

@@ -27,18 +27,20 @@ std::optional<SourceChoice> parseSourceChoice(std::string_view text)
     return std::nullopt;
 }
 
-std::optional<std::string> sourceChoiceProblem(const SourceChoice &choice)
+bool sourceChoiceUsable(const SourceChoice &choice, std::string &problem)
 {
     if (choice.kind != SourceChoice::Kind::Fifo && choice.kind != SourceChoice::Kind::File)
-        return std::nullopt;
+        return true;
     struct stat st {};
     if (::stat(choice.argument.c_str(), &st) != 0)
-        return choice.argument + ": " + std::strerror(errno);
-    if (choice.kind == SourceChoice::Kind::Fifo && !S_ISFIFO(st.st_mode))
-        return choice.argument + " is not a named pipe";
-    if (choice.kind == SourceChoice::Kind::File && S_ISDIR(st.st_mode))
-        return choice.argument + " is a directory";
-    return std::nullopt;
+        problem = choice.argument + ": " + std::strerror(errno);
+    else if (choice.kind == SourceChoice::Kind::Fifo && !S_ISFIFO(st.st_mode))
+        problem = choice.argument + " is not a named pipe";
+    else if (choice.kind == SourceChoice::Kind::File && S_ISDIR(st.st_mode))
+        problem = choice.argument + " is a directory";
+    else
+        return true;
+    return false;
 }
 
 } // namespace lumora::vbvis

@@ -25,9 +25,10 @@ struct SourceChoice {
 // anything else (including an empty NAME or PATH) gives no choice.
 std::optional<SourceChoice> parseSourceChoice(std::string_view text);
 
-// What can be told about a choice without opening it: a fifo: path that is
-// absent or not a named pipe, a file: path that is absent or a directory.
-// Nothing for the other kinds (a sound server is only asked at installation).
-std::optional<std::string> sourceChoiceProblem(const SourceChoice &choice);
+// What can be told about a choice without opening it: false, with
+// `problem` saying why, for a fifo: path that is absent or not a named
+// pipe, a file: path that is absent or a directory. True for the other
+// kinds (a sound server is only asked at installation).
+bool sourceChoiceUsable(const SourceChoice &choice, std::string &problem);
 
 } // namespace lumora::vbvis

@@ -111,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     LoopingSoundFile sound;
-    if (sound.open(bytes, "input"))
+    std::string error;
+    if (!sound.open(bytes, "input", error))
         return 0;
     // What libsndfile reads in the same bytes: the source took it, so it
     // must be within the source's limits.

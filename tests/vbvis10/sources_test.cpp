@@ -188,7 +188,8 @@ TEST(FileSource, AFileTruncatedWhilePlayingGivesOneLineAndSilenceWithoutRetrying
     };
     {
         FileSource source(ring, path, log);
-        ASSERT_EQ(source.start(), std::nullopt);
+        std::string error;
+        ASSERT_TRUE(source.start(error)) << error;
         ASSERT_TRUE(waitUntil(sound));
         std::filesystem::resize_file(path, 0);
         EXPECT_TRUE(waitUntil([&] { return !fileText(logPath).empty(); })) << "no word of the lost file";
