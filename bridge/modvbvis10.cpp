@@ -2,6 +2,7 @@
 #include "modvbvis10.h"
 
 #include "failure.h"
+#include "wireformat.h"
 
 #include <dlfcn.h>
 
@@ -59,17 +60,6 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\n';
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::uint8_t decodePair(char first, char second)
 {
     const char pair[2] = {first, second};
@@ -77,7 +67,7 @@ std::uint8_t decodePair(char first, char second)
     while (i < 2 && isBlank(pair[i]))
         ++i;
     int value = 0;
-    for (int digit; i < 2 && (digit = hexDigit(pair[i])) >= 0; ++i)
+    for (int digit; i < 2 && (digit = wire::hexDigitValue(pair[i])) >= 0; ++i)
         value = value * 16 + digit;
     return static_cast<std::uint8_t>(value);
 }

@@ -9,47 +9,41 @@ namespace lumora::display {
 
 namespace {
 
-int hexDigit(char c)
+// Reads a chunk line into `chunk`; false, with `problem` saying why, for
+// one that is not valid.
+bool parseLine(const std::string& line, RecordedChunk& chunk, std::string& problem)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Why `line` is not a valid chunk line, or an empty string if it is.
-std::string parseLine(const std::string& line, RecordedChunk& chunk)
-{
+    const auto fail = [&problem](std::string why) {
+        problem = std::move(why);
+        return false;
+    };
     const auto space = line.find(' ');
     if (space == std::string::npos)
-        return "expected '<microseconds> <hex bytes>'";
+        return fail("expected '<microseconds> <hex bytes>'");
     std::int64_t micros = 0;
     const auto [end, ec] = std::from_chars(line.data(), line.data() + space, micros);
     if (ec != std::errc{} || end != line.data() + space || micros < 0)
-        return "bad time '" + line.substr(0, space) + "'";
+        return fail("bad time '" + line.substr(0, space) + "'");
     if (micros > kMaxRecordedOffset.count())
-        return "time '" + line.substr(0, space) + "' is more than a year";
+        return fail("time '" + line.substr(0, space) + "' is more than a year");
     std::string hex = line.substr(space + 1);
     while (!hex.empty() && (hex.back() == '\r' || hex.back() == ' '))
         hex.pop_back();
     if (hex.empty() || hex.size() % 2 != 0)
-        return "expected an even, non-zero number of hex digits";
+        return fail("expected an even, non-zero number of hex digits");
     if (hex.size() / 2 > kMaxRecordedChunkBytes)
-        return "more than " + std::to_string(kMaxRecordedChunkBytes) + " bytes";
+        return fail("more than " + std::to_string(kMaxRecordedChunkBytes) + " bytes");
     chunk.offset = std::chrono::microseconds(micros);
     chunk.bytes.clear();
     chunk.bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int high = hexDigit(hex[i]);
-        const int low = hexDigit(hex[i + 1]);
+        const int high = wire::hexDigitValue(hex[i]);
+        const int low = wire::hexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0)
-            return "bad hex digit";
+            return fail("bad hex digit");
         chunk.bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
-    return {};
+    return true;
 }
 
 }  // namespace
@@ -115,8 +109,8 @@ std::optional<RecordedChunk> RecordingReader::next(std::string& error)
         if (m_line.empty() || m_line == "\r" || m_line.front() == '#')
             continue;
         RecordedChunk chunk;
-        std::string problem = parseLine(m_line, chunk);
-        if (problem.empty() && chunk.offset < m_previous)
+        std::string problem;
+        if (parseLine(m_line, chunk, problem) && chunk.offset < m_previous)
             problem = "time goes backwards";
         if (!problem.empty()) {
             error = "line " + std::to_string(m_number) + ": " + problem;

@@ -4,6 +4,7 @@
 #include "displaylayout.h"
 #include "recording.h"
 #include "senderstream.h"
+#include "temporarydirectory.h"
 #include "subprocess.h"
 #include "wireformat.h"
 
@@ -30,19 +31,7 @@ using testing::sampleCycle;
 const std::string kProgram = LUMORA_DISPLAY_PROGRAM;
 const std::string kScreenshotScript = LUMORA_SCREENSHOT_SCRIPT;
 
-class TemporaryDirectory {
-public:
-    TemporaryDirectory()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumora-display-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() { std::filesystem::remove_all(m_path); }
-    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
-
-private:
-    std::filesystem::path m_path;
-};
+using lumora::test::TemporaryDirectory;
 
 // Writes like a sender: each lamp group and each character in one write,
 // with a short pause after it.
@@ -80,7 +69,9 @@ TEST(LumoraDisplayProgram, PtyCarriesEveryByteAcrossWritersAndResyncsAfterSilenc
 {
     TemporaryDirectory directory;
     const auto link = directory / "display-link";
-    Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "400",
+    // A threshold that no stall of a loaded machine inside a cycle reaches,
+    // and a silence well beyond it.
+    Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "1000",
                                   "--quit-after-blankings", "1", "--link", link.string()});
     const std::string slave = readSlavePath(display);
     ASSERT_FALSE(slave.empty());
@@ -102,7 +93,7 @@ TEST(LumoraDisplayProgram, PtyCarriesEveryByteAcrossWritersAndResyncsAfterSilenc
     const std::uint8_t translated[] = {0x0a, 0x0d, 0x11, 0x13};
     std::copy(std::begin(translated), std::end(translated), partial.begin() + 10);
     ASSERT_EQ(::write(writer, partial.data(), 50), 50);
-    std::this_thread::sleep_for(1000ms);  // a silence well beyond the threshold
+    std::this_thread::sleep_for(2500ms);
     const auto blank = wire::encode(wire::blankCycle());
     ASSERT_EQ(::write(writer, blank.data(), blank.size()), static_cast<ssize_t>(blank.size()));
     ::close(writer);

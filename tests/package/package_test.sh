@@ -76,13 +76,21 @@ library_path=
 env -u DISPLAY -u WAYLAND_DISPLAY LD_LIBRARY_PATH="$library_path" XDG_CONFIG_HOME="$work/config" \
     QT_QPA_PLATFORM=offscreen "$bin/lumora" --source demo >"$work/lumora.log" 2>&1 &
 lumora_pid=$!
-sleep 2
-if kill -0 "$lumora_pid" 2>/dev/null; then
+# Ready once it catches SIGTERM (its window is up): bit 15 of SigCgt.
+catches_term() {
+    local caught
+    caught=$(awk '/^SigCgt:/ { print $2 }' "/proc/$lumora_pid/status" 2>/dev/null) || return 1
+    [ -n "$caught" ] && (( 0x$caught & 0x4000 ))
+}
+for _ in $(seq 300); do catches_term && break; kill -0 "$lumora_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$lumora_pid" 2>/dev/null && catches_term; then
     kill -TERM "$lumora_pid"
     status=0
     wait "$lumora_pid" || status=$?
     lumora_pid=
     [ "$status" -eq 0 ] || fail "lumora ended with status $status after SIGTERM: $(cat "$work/lumora.log")"
+elif kill -0 "$lumora_pid" 2>/dev/null; then
+    fail "the unpacked lumora did not get ready in 30 s: $(cat "$work/lumora.log")"
 else
     status=0
     wait "$lumora_pid" || status=$?

@@ -22,11 +22,7 @@ extern char **environ;
 namespace lumora::vbvis {
 namespace {
 
-using testing::allZero;
-using testing::peakBin;
-using testing::sineFrames;
-using testing::spectrumOf;
-using testing::waitUntil;
+using namespace lumora::vbvis::testing;
 
 // A private PulseAudio daemon with one null sink, "lumora_test", whose
 // monitor is the default monitor. It runs in a private runtime and home

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture.h"
+#include "temporarydirectory.h"
 #include "filesource.h"
 #include "testsignals.h"
 
@@ -21,11 +22,7 @@
 namespace lumora::vbvis {
 namespace {
 
-using testing::allZero;
-using testing::peakBin;
-using testing::sineFrames;
-using testing::spectrumOf;
-using testing::waitUntil;
+using namespace lumora::vbvis::testing;
 
 // Whether a VU value is that of a half-scale sine (RMS 0.5 * 32767 / sqrt(2)
 // = 11585) within the tolerance. A source fills the 1024-sample VU window
@@ -36,18 +33,10 @@ bool isHalfScaleVu(int vu, int tolerance)
     return std::abs(vu - 11585) <= tolerance;
 }
 
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vbvis10-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~ScratchDir() { std::filesystem::remove_all(m_path); }
-    std::string operator/(const std::string &name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
+// A scratch folder; `dir / "name"` is a path in it as a string.
+struct ScratchDir : lumora::test::TemporaryDirectory {
+    ScratchDir() : TemporaryDirectory("vbvis10-test") {}
+    std::string operator/(const std::string &name) const { return (path() / name).string(); }
 };
 
 // Writes a tone into a named pipe on its own thread, as a player's fifo

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "capture.h"
+#include "framematrix.h"
+#include "meters.h"
 
 #include <algorithm>
 #include <array>
@@ -55,26 +57,26 @@ inline bool allZero(const std::vector<int> &values)
     return std::all_of(values.begin(), values.end(), [](int v) { return v == 0; });
 }
 
-// The band the program folds value j of n into: floor(j * 10 / n), at most 7.
+// The band the program folds value j of n into (meters::bandSums).
 inline int bandOf(std::size_t j, std::size_t n)
 {
-    return std::min(7, static_cast<int>(std::floor(static_cast<double>(j) * 10.0 / static_cast<double>(n))));
+    std::vector<uint8_t> values(n, 0);
+    values[j] = 1;
+    const auto sums = meters::bandSums(values);
+    return static_cast<int>(std::find(sums.begin(), sums.end(), 1) - sums.begin());
 }
 
-// The program's eight lamp levels 0..8 for one spectrum: band sums, band
-// gains (4b + 7) / 56000 of a 795-twip bar, width clamped, level = width
-// in hundreds rounded.
+// The program's eight lamp levels 0..8 for one spectrum, as the window and
+// the frame matrix compute them: band sums, bar widths of the design's
+// 795 twips, levels from the widths.
 inline std::array<int, 8> bandLevels(std::span<const uint8_t> values)
 {
-    std::array<long, 8> sums{};
-    for (std::size_t j = 0; j < values.size(); ++j)
-        sums[static_cast<std::size_t>(bandOf(j, values.size()))] += values[j];
+    constexpr std::int32_t kSpectrumMaxWidth = 795;
+    const auto sums = meters::bandSums(values);
     std::array<int, 8> levels{};
-    for (std::size_t b = 0; b < 8; ++b) {
-        const double width = std::clamp(std::nearbyint((4.0 * static_cast<double>(b) + 7.0) * 795.0 / 56000.0 *
-                                                       static_cast<double>(sums[b])),
-                                        0.0, 795.0);
-        levels[b] = static_cast<int>(std::floor(width / 100.0 + 0.5));
+    for (int b = 0; b < meters::kBands; ++b) {
+        const auto band = static_cast<std::size_t>(b);
+        levels[band] = levelFromWidth(static_cast<float>(meters::bandWidth(b, sums[band], kSpectrumMaxWidth)));
     }
     return levels;
 }
@@ -94,11 +96,11 @@ inline bool waitUntil(const std::function<bool()> &condition,
 
 // Stops asking and checks that the source pauses (its ring takes no frames
 // although it has sound), then resumes it with a call and checks that
-// fresh values follow within 50 ms. `whilePaused` runs while paused.
-// Empty when all held, otherwise what did not.
+// fresh values follow (bench/vbvis10_bench measures how soon).
+// `whilePaused` runs while paused. Empty when all held, otherwise what did
+// not.
 inline std::string pausesAndResumes(Capture &capture, const std::function<std::string()> &whilePaused = {})
 {
-    using Clock = std::chrono::steady_clock;
     if (!waitUntil([&] { return capture.vu(0) > 0; }))
         return "no sound before pausing";
     std::array<int16_t, 64> peek{};
@@ -110,14 +112,10 @@ inline std::string pausesAndResumes(Capture &capture, const std::function<std::s
         return paused;
     if (capture.ring().readNewest(0, peek))
         return "the paused source delivered frames";
-    const auto resumed = Clock::now();
     capture.vu(0);
-    while (Clock::now() - resumed < std::chrono::milliseconds(50)) {
-        if (capture.vu(0) > 0)
-            return {};
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return "no fresh values within 50 ms of resuming";
+    if (waitUntil([&] { return capture.vu(0) > 0; }))
+        return {};
+    return "no fresh values after resuming";
 }
 
 } // namespace lumora::vbvis::testing
