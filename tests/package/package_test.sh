@@ -27,13 +27,21 @@ fail() {
 "$source_dir/scripts/package" --build "$build_dir" --output "$work/out" >/dev/null
 deb=$(ls "$work"/out/lumora_"$version"_*.deb)
 
+# Lumora's library has a folder of its own below the multiarch one.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+
+# What Debian's checker says of it: no error, no warning.
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || fail "lintian: $(grep -v 'root privileges' "$work/lintian.log")"
+fi
+
 # What is in it.
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/contents"
-for path in /usr/bin/lumora /usr/bin/lumora-display /usr/lib/lumora/libVbVis10.so \
+for path in /usr/bin/lumora /usr/bin/lumora-display /usr/lib/$multiarch/lumora/libVbVis10.so \
     /usr/share/applications/lumora.desktop /usr/share/icons/hicolor/scalable/apps/lumora.svg \
     /usr/share/metainfo/io.github.lumora.lumora.metainfo.xml \
     /usr/share/man/man1/lumora.1.gz /usr/share/man/man1/lumora-display.1.gz \
-    /usr/share/doc/lumora/copyright; do
+    /usr/share/doc/lumora/copyright /usr/share/doc/lumora/changelog.gz; do
     grep -qx "$path" "$work/contents" || fail "the package lacks $path"
 done
 # A build that made the display's firmware packages its image.
@@ -42,9 +50,9 @@ if [ -f "$build_dir/firmware/lumora-display-firmware.hex" ]; then
     firmware=/usr/share/lumora/firmware/lumora-display-firmware.hex
     grep -qx "$firmware" "$work/contents" || fail "the package lacks $firmware"
 fi
-if grep -v -E '^/usr/(bin|lib/lumora|share)/' "$work/contents" | grep -v -E '^/usr/(lib/?|share/?)?$' | grep -q .; then
-    fail "the package installs outside /usr/bin, /usr/lib/lumora and /usr/share:"
-    grep -v -E '^/usr/(bin|lib/lumora|share)/' "$work/contents" >&2
+if grep -v -E "^/usr/(bin|lib/$multiarch/lumora|share)/" "$work/contents" | grep -v -E "^/usr/(lib/?|lib/$multiarch/?|share/?)?\$" | grep -q .; then
+    fail "the package installs outside /usr/bin, /usr/lib/$multiarch/lumora and /usr/share:"
+    grep -v -E "^/usr/(bin|lib/$multiarch/lumora|share)/" "$work/contents" >&2
 fi
 
 # Its fields: the libraries found by dpkg-shlibdeps and the Qt platform plugins.
@@ -72,7 +80,7 @@ run "$bin/lumora" --help | grep -q '^Usage: lumora' || fail "lumora --help"
 # dlopen() wrapper hides the program's RUNPATH from the loader, so a
 # sanitized build is shown its library folder.
 library_path=
-[ -n "$sanitized" ] && library_path=$work/root/usr/lib/lumora
+[ -n "$sanitized" ] && library_path=$work/root/usr/lib/$multiarch/lumora
 env -u DISPLAY -u WAYLAND_DISPLAY LD_LIBRARY_PATH="$library_path" XDG_CONFIG_HOME="$work/config" \
     QT_QPA_PLATFORM=offscreen "$bin/lumora" --source demo >"$work/lumora.log" 2>&1 &
 lumora_pid=$!
