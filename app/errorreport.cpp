@@ -24,6 +24,14 @@ QString errorAdvice(const Failure& failure)
 
 }  // namespace
 
+bool errorBoxCanBeSeen()
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return false;
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && !platform.startsWith(QLatin1String("minimal"));
+}
+
 void showErrorBox(const QString& message)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumora"), message, QMessageBox::Ok);

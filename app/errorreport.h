@@ -24,6 +24,9 @@ inline constexpr int kExitFailure = 2;        // the error report ended the prog
 // shows a wrong argument or setting found at start-up to a user who has no
 // terminal to read it on.
 void showErrorBox(const QString& message);
+// Whether someone can see a box: a window system, and not Qt's offscreen
+// or minimal platform, on which a box would wait for ever unseen.
+bool errorBoxCanBeSeen();
 
 [[noreturn]] void reportFailure(const Failure& failure);
 

@@ -5,6 +5,7 @@
 #include "marquee.h"
 #include "meters.h"
 #include "modvbvis10.h"
+#include "nowplaying.h"
 #include "serialline.h"
 #include "streamingrun.h"
 #include "twips.h"
@@ -58,7 +59,7 @@ Bar& barAt(const std::array<Bar*, N>& group, std::int32_t index, const char* nam
 
 }  // namespace
 
-FrmMain::FrmMain(QWidget* parent) : QWidget(parent)
+FrmMain::FrmMain(QWidget* parent) : QWidget(parent), m_marqueeText(kInitialMarqueeText)
 {
     setObjectName("FrmMain");
     setWindowTitle(kCaption);
@@ -204,11 +205,16 @@ void FrmMain::Command1_Click()
         Command1->setEnabled(false);
         m_running = true;
         MSComm1->open();
-        MarqueeText = kInitialMarqueeText;
+        MarqueeText = m_nowPlaying ? m_nowPlaying->text() : m_marqueeText;
+        std::uint64_t textChanges = m_nowPlaying ? m_nowPlaying->changes() : 0;
         while (StopFlag == 0) {
             // The music is taken for a cycle once its first lamp group can
             // go out, not a whole buffer earlier.
             MSComm1->waitForRoom(wire::kColumns);
+            if (m_nowPlaying && m_nowPlaying->changes() != textChanges) {
+                textChanges = m_nowPlaying->changes();
+                MarqueeText = m_nowPlaying->text();
+            }
             consumeScrollTick();
             SetVu(0);
             SetVu(1);

@@ -23,6 +23,7 @@ class QTimer;
 
 namespace lumora {
 
+class NowPlaying;
 class SerialLine;
 
 class FrmMain : public QWidget {
@@ -54,6 +55,13 @@ public:
 
     // The run's yields: the only moments in which a run services the window.
     EventPump& pump() { return m_pump; }
+
+    // The text every run starts with, as the display's line shows it
+    // (marqueeText()); by default the fixed marquee text.
+    void setMarqueeText(std::string text) { m_marqueeText = std::move(text); }
+    // What the media player plays instead: a run starts with its text, and
+    // takes a new one at the start of the next cycle, from its beginning.
+    void setNowPlaying(NowPlaying* nowPlaying) { m_nowPlaying = nowPlaying; }
 
     // Ends the program the polite way: while a run is active it acts as
     // Stop, lets the run blank the display and close the port, then closes
@@ -92,6 +100,8 @@ private:
     std::array<Bar*, 8> m_shSpectrumL{};
     std::array<Bar*, 8> m_shSpectrumR{};
     EventPump m_pump;
+    std::string m_marqueeText;
+    NowPlaying* m_nowPlaying = nullptr;
     bool m_running = false;
     bool m_closeRequested = false;
     bool m_shownOnce = false;

@@ -7,6 +7,9 @@
 // window system start.
 #include "errorreport.h"
 #include "frmmain.h"
+#include "marquee.h"
+#include "marqueetext.h"
+#include "nowplaying.h"
 #include "serialline.h"
 #include "settings.h"
 #include "usage.h"
@@ -14,8 +17,11 @@
 #include "windowsystem.h"
 
 #include <QApplication>
+#include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include <unistd.h>
@@ -52,7 +58,8 @@ int main(int argc, char* argv[])
             std::optional<lumora::WindowSystemStart> start(std::in_place, "lumora", lumora::kExitBadArguments);
             QApplication app(argc, argv);
             start.reset();
-            lumora::showErrorBox(startUp.error);
+            if (lumora::errorBoxCanBeSeen())
+                lumora::showErrorBox(startUp.error);
         }
         return lumora::kExitBadArguments;
     }
@@ -87,9 +94,22 @@ int main(int argc, char* argv[])
     lumora::FrmMain window;
     window.MSComm1->setPortOneDevice(startUp.settings.port);
     window.MSComm1->setOutputBufferBytes(startUp.settings.outputBuffer);
+    const lumora::Settings& settings = startUp.settings;
+    const std::string fixedText(lumora::kInitialMarqueeText);
+    std::unique_ptr<lumora::NowPlaying> nowPlaying;
+    if (settings.text == lumora::kNowPlayingText) {
+        nowPlaying = std::make_unique<lumora::NowPlaying>(
+            settings.textFallback.isEmpty() ? fixedText : lumora::marqueeText(settings.textFallback));
+        nowPlaying->start();
+        window.setNowPlaying(nowPlaying.get());
+    } else if (!settings.text.isEmpty()) {
+        window.setMarqueeText(lumora::marqueeText(settings.text));
+    }
     if (!window.Form_Load())
         return lumora::kExitInstallFailed;
     lumora::closeOnSignals(window);
     window.show();
+    if (settings.start)  // as a click would, once the window is up
+        QTimer::singleShot(0, window.Command1, &QPushButton::click);
     return app.exec();
 }

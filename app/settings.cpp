@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings.h"
 
+#include "marqueetext.h"
 #include "serialline.h"
 #include "sourcechoice.h"
 
@@ -19,6 +20,9 @@ namespace {
 const QString kPortKey = QStringLiteral("port");
 const QString kSourceKey = QStringLiteral("source");
 const QString kOutputBufferKey = QStringLiteral("outputBuffer");
+const QString kTextKey = QStringLiteral("text");
+const QString kTextFallbackKey = QStringLiteral("textFallback");
+const QString kStartKey = QStringLiteral("start");
 const QString kDefaultSource = QStringLiteral("auto");
 
 // Qt's own command-line options (QGuiApplication and QApplication), which
@@ -100,10 +104,19 @@ bool readOutputBuffer(const QString& text, int& bytes, QString& problem)
     return false;
 }
 
+// The text setting: a text the line can show, or now-playing.
+bool textSettingUsable(const QString& text, QString& problem)
+{
+    return text == kNowPlayingText || textUsable(text, problem);
+}
+
 struct FileSettings {
     std::optional<QString> port;
     std::optional<QString> source;
     std::optional<int> outputBuffer;
+    std::optional<QString> text;
+    std::optional<QString> textFallback;
+    std::optional<bool> start;
 };
 
 // Reads and checks the whole settings file; a missing file gives nothing.
@@ -147,9 +160,22 @@ bool readSettingsFile(const QString& path, FileSettings& file, QString& error)
             if (!readOutputBuffer(value, bytes, problem))
                 return fail(where + problem);
             file.outputBuffer = bytes;
+        } else if (key == kTextKey || key == kTextFallbackKey) {
+            // Kept as written: spaces at its ends belong to a scrolling text.
+            const QString text = raw.toString();
+            QString problem;
+            if (!(key == kTextKey ? textSettingUsable(text, problem) : textUsable(text, problem)))
+                return fail(path + QStringLiteral(": %1=%2: ").arg(key, text) + problem);
+            (key == kTextKey ? file.text : file.textFallback) = text;
+        } else if (key == kStartKey) {
+            if (value != QLatin1String("true") && value != QLatin1String("false"))
+                return fail(where + QStringLiteral("not true or false"));
+            file.start = value == QLatin1String("true");
         } else {
-            return fail(path + QStringLiteral(": unknown key '%1' (the keys are %2, %3 and %4, at the top of the file)")
-                              .arg(key, kPortKey, kSourceKey, kOutputBufferKey));
+            return fail(path + QStringLiteral(": unknown key '%1' (the keys are %2, at the top of the file)")
+                                   .arg(key, QStringList{kPortKey, kSourceKey, kOutputBufferKey, kTextKey,
+                                                         kTextFallbackKey, kStartKey}
+                                                 .join(QStringLiteral(", "))));
         }
     }
     return true;
@@ -175,11 +201,13 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("DEVICE"));
     const QCommandLineOption source(QStringLiteral("source"), QString(), QStringLiteral("SPEC"));
     const QCommandLineOption outputBuffer(QStringLiteral("output-buffer"), QString(), QStringLiteral("BYTES"));
+    const QCommandLineOption text(QStringLiteral("text"), QString(), QStringLiteral("TEXT"));
+    const QCommandLineOption start(QStringLiteral("start"));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     QCommandLineParser parser;
-    parser.addOptions({port, source, outputBuffer, listPorts, help, version});
+    parser.addOptions({port, source, outputBuffer, text, start, listPorts, help, version});
     if (!parser.parse(ours)) {
         // Qt words it as a sentence: "Unknown option 'x'."
         QString error = parser.errorText();
@@ -257,6 +285,18 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
     } else {
         settings.outputBuffer = file.outputBuffer.value_or(wire::kOutputBufferBytes);
     }
+
+    if (parser.isSet(text)) {
+        settings.text = parser.value(text);
+        if (QString problem; !textSettingUsable(settings.text, problem)) {
+            startUp.error = QStringLiteral("--text %1: %2").arg(settings.text, problem);
+            return startUp;
+        }
+    } else {
+        settings.text = file.text.value_or(QString());
+    }
+    settings.textFallback = file.textFallback.value_or(QString());
+    settings.start = parser.isSet(start) || file.start.value_or(false);
     return startUp;
 }
 

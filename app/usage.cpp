@@ -47,6 +47,14 @@ Options:
                          %2 (the default). Fewer bytes waiting, less lag
                          between the music and the lamps: 512 bytes take
                          89 ms to go out, 84 bytes 15 ms.
+  --text TEXT            The text that scrolls on the display's line, in
+                         place of the fixed one: up to 1000 characters, no
+                         control characters; letters outside ASCII are
+                         spelled in ASCII (e for é, ss for ß), others show
+                         as '?'. --text now-playing shows "Artist - Title"
+                         of the desktop's media player (MPRIS), and when
+                         nothing plays the fixed text or textFallback=.
+  --start                Press Start as soon as the window shows.
   --list-ports           List the serial ports, say which one Lumora uses,
                          and exit.
   -h, --help             Show this text and exit.
@@ -59,10 +67,13 @@ Each setting comes from the first of these that gives it:
   3. the settings file %3;
   4. the default.
 The settings file is yours: Lumora reads it and never writes it. It holds
-up to three lines; a value with a comma needs double quotes:
+up to six lines; a value with a comma needs double quotes:
   port=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0
   source=pulse
   outputBuffer=84
+  text="Our band, live tonight"      (or now-playing)
+  textFallback=Nothing plays          (with now-playing)
+  start=true
 A wrong value or an unknown key there stops Lumora with a message that
 names it, as does a wrong argument.
 

@@ -22,10 +22,13 @@ namespace {
 
 using namespace lumora::display;
 
-int fail(const std::string& message)
+constexpr int kExitFailed = 1;        // the input failed
+constexpr int kExitBadArguments = 2;  // a wrong argument
+
+int fail(const std::string& message, int status = kExitFailed)
 {
     std::fprintf(stderr, "lumora-display: %s\n", message.c_str());
-    return 1;
+    return status;
 }
 
 std::unique_ptr<ByteSource> openSource(const Options& options, std::string& error)
@@ -67,7 +70,7 @@ int main(int argc, char* argv[])
         return a.size() > 1 && a[0] == '-' && a[1] != '-' && a != "-h";
     });
     if (!options && !qtArguments)
-        return fail(error);
+        return fail(error, kExitBadArguments);
     if (options && printsAndEnds(*options))
         return 0;
 
@@ -86,7 +89,7 @@ int main(int argc, char* argv[])
         arguments.assign(argv + 1, argv + argc);
         options = parseOptions(arguments, error);
         if (!options)
-            return fail(error);
+            return fail(error, kExitBadArguments);
         if (printsAndEnds(*options))
             return 0;
     }

@@ -163,7 +163,7 @@ On exit a summary goes to standard output:
   realignments: N  counts moved because the content was out of step
   dropped: N       bytes in no cycle shown
   bytes: N         bytes read
-The exit status is 0, or 1 when the input failed or an argument was wrong.
+The exit status is 0; 1 when the input failed; 2 when an argument was wrong.
 
 The window: band 0 is the top row. Each row shows eight groups of eight
 lamps: left now, left -1, left -2, left -3, right -3, right -2, right -1,

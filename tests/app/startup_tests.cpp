@@ -4,11 +4,14 @@
 // settings before any window exists.
 #include "pty.h"
 #include "settings.h"
+#include "wireformat.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -64,15 +67,20 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsFileBeatsDefault)
         std::optional<QString> settingsFile;
         Settings expected;
     };
+    const QString textFile = QStringLiteral("text=\" Hello, desk \"\ntextFallback=Idle\nstart=true\n");
     const Case cases[] = {
-        {{}, {}, {}, std::nullopt, {"/dev/ttyS0", "default", "auto", 512}},
-        {{}, {}, {}, fullFile, {"/dev/ttyUSB3", file, "fifo:" + fifo, 168}},
-        {{}, "/dev/ttyACM0", "demo", fullFile, {"/dev/ttyACM0", "LUMORA_PORT", "demo", 168}},
+        {{}, {}, {}, std::nullopt, {"/dev/ttyS0", "default", "auto", 512, "", "", false}},
+        {{}, {}, {}, fullFile, {"/dev/ttyUSB3", file, "fifo:" + fifo, 168, "", "", false}},
+        {{}, "/dev/ttyACM0", "demo", fullFile, {"/dev/ttyACM0", "LUMORA_PORT", "demo", 168, "", "", false}},
         {{"--port", "/dev/pts/9", "--source", "pulse", "--output-buffer", "84"},
-         "/dev/ttyACM0", "demo", fullFile, {"/dev/pts/9", "--port", "pulse", 84}},
-        {{"--output-buffer=256"}, {}, {}, QStringLiteral("source=demo\n"), {"/dev/ttyS0", "default", "demo", 256}},
+         "/dev/ttyACM0", "demo", fullFile, {"/dev/pts/9", "--port", "pulse", 84, "", "", false}},
+        {{"--output-buffer=256"}, {}, {}, QStringLiteral("source=demo\n"),
+         {"/dev/ttyS0", "default", "demo", 256, "", "", false}},
         {{"--source", "auto"}, {}, "pulse:monitor", QStringLiteral("[General]\nport=/dev/ttyS1\n"),
-         {"/dev/ttyS1", file, "auto", 512}},
+         {"/dev/ttyS1", file, "auto", 512, "", "", false}},
+        {{}, {}, {}, textFile, {"/dev/ttyS0", "default", "auto", 512, " Hello, desk ", "Idle", true}},
+        {{"--text", "now-playing", "--start"}, {}, {}, QStringLiteral("text=Hello\n"),
+         {"/dev/ttyS0", "default", "auto", 512, "now-playing", "", true}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString() + " | LUMORA_PORT=" + c.portVariable.toStdString() +
@@ -91,6 +99,9 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsFileBeatsDefault)
         EXPECT_EQ(startUp.settings.portOrigin, c.expected.portOrigin);
         EXPECT_EQ(startUp.settings.source, c.expected.source);
         EXPECT_EQ(startUp.settings.outputBuffer, c.expected.outputBuffer);
+        EXPECT_EQ(startUp.settings.text, c.expected.text);
+        EXPECT_EQ(startUp.settings.textFallback, c.expected.textFallback);
+        EXPECT_EQ(startUp.settings.start, c.expected.start);
     }
 }
 
@@ -164,6 +175,8 @@ TEST(LumoraProgram, EachWrongSettingIsNamedAndEndsWithStatusTwo)
         {{"--port", "/dev/ttyUSB0"}, {}, QStringLiteral("[display]\nport=/dev/ttyUSB0\n"),
          file + ": unknown key 'display/port'"},
         {{"--list-ports"}, {}, QStringLiteral("# my display\nport=/dev/ttyUSB0\n"), file + ": not a settings file"},
+        {{}, {}, QStringLiteral("start=yes\n"), file + ": start=yes: not true or false"},
+        {{}, {}, QStringLiteral("textFallback=\n"), file + ": textFallback=: an empty text"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString() + " | " + c.settingsFile.value_or("").toStdString());
@@ -233,21 +246,80 @@ TEST(LumoraProgram, AnswersWithoutADisplay)
     ::close(holder);
 }
 
-// Started from a menu there is no terminal: a wrong setting waits in a
-// message box until the user has read it, instead of ending unseen.
-TEST(LumoraProgram, WithoutATerminalAWrongSettingWaitsInAMessageBox)
+// Without a terminal a wrong argument would wait in a message box, but on
+// Qt's offscreen and minimal platforms nobody could see one: both programs
+// say it on stderr and end with status 2.
+TEST(Programs, WithoutATerminalOrAVisibleBoxAWrongArgumentEndsWithStatusTwo)
 {
-    QProcess lumora;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    lumora.setProcessEnvironment(environment);
-    lumora.setStandardInputFile(QProcess::nullDevice());
-    lumora.start(LUMORA_PROGRAM, {"--output-buffer", "1"});
-    ASSERT_TRUE(lumora.waitForStarted());
-    EXPECT_FALSE(lumora.waitForFinished(1500)) << "ended at once, exit status " << lumora.exitCode();
-    EXPECT_TRUE(lumora.readAllStandardError().startsWith("lumora: --output-buffer 1: "));
-    lumora.kill();
-    lumora.waitForFinished();
+    for (const char* program : {LUMORA_PROGRAM, LUMORA_DISPLAY_BIN}) {
+        for (const char* platform : {"offscreen", "minimal"}) {
+            SCOPED_TRACE(std::string(program) + " on " + platform);
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("QT_QPA_PLATFORM", platform);
+            process.setProcessEnvironment(environment);
+            process.setStandardInputFile(QProcess::nullDevice());
+            process.start(program, {"--no-such-option"});
+            ASSERT_TRUE(process.waitForStarted());
+            const bool ended = process.waitForFinished(30000);
+            if (!ended)
+                process.kill();
+            ASSERT_TRUE(ended) << "it waits for a box nobody sees";
+            EXPECT_EQ(process.exitCode(), lumora::kExitBadArguments);
+            EXPECT_TRUE(process.readAllStandardError().contains("no-such-option"));
+        }
+    }
+}
+
+// The text on the display's line, given with --text and sent by a run that
+// --start began without a click: padded, transliterated, or refused as any
+// wrong setting is. The first cycle's text as it arrives on the pty (the
+// scroll timer may have moved it on by one character).
+TEST(LumoraProgram, TextSettingReachesTheLineAsItCanShowIt)
+{
+    struct Case {
+        QString text;
+        QString shown;   // the text as the line shows it; empty: refused
+        QString refusal = {};
+    };
+    const Case cases[] = {
+        {"Hi", "Hi                  "},
+        {"Bj\u00f6rk \u2013 J\u00f3ga \u201cStra\u00dfe\u201d", "Bjork - Joga \"Strasse\""},
+        {"Music \U0001F3B5 on", "Music ? on          "},
+        {"", "", "--text : an empty text"},
+        {QString(1001, 'x'), "", "1001 characters, more than 1000"},
+        {"tab\there", "", "a control character (U+0009)"},
+    };
+    SettingsHome home;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.left(40).toStdString());
+        lumora::test::Pty pty;
+        lumora::test::PtyReader reader(pty.master());
+        QProcess lumora;
+        QProcessEnvironment environment = home.environment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        lumora.setProcessEnvironment(environment);
+        lumora.start(LUMORA_PROGRAM, {"--start", "--source", "demo", "--port", QString::fromStdString(pty.slave()),
+                                      "--text", c.text});
+        ASSERT_TRUE(lumora.waitForStarted());
+        if (c.shown.isEmpty()) {
+            ASSERT_TRUE(lumora.waitForFinished(30000));
+            EXPECT_EQ(lumora.exitCode(), lumora::kExitBadArguments);
+            EXPECT_TRUE(lumora.readAllStandardError().contains(c.refusal.toUtf8()));
+            continue;
+        }
+        const QDeadlineTimer deadline(30000);
+        while (reader.count() < static_cast<std::size_t>(lumora::wire::kCycleBytes) && !deadline.hasExpired())
+            QTest::qWait(10);
+        lumora.terminate();
+        lumora.waitForFinished(30000);
+        const auto bytes = reader.received();
+        ASSERT_GE(bytes.size(), static_cast<std::size_t>(lumora::wire::kCycleBytes)) << "no cycle without a click";
+        const QString slice = QString::fromLatin1(reinterpret_cast<const char*>(bytes.data()) + 64, 20);
+        const QString full = c.shown.size() < 20 ? c.shown.leftJustified(20) : c.shown;
+        const QString rotated = full.mid(1) + full.left(1);
+        EXPECT_TRUE(slice == full.left(20) || slice == rotated.left(20)) << slice.toStdString();
+    }
 }
 
 }  // namespace
