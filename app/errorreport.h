@@ -30,8 +30,7 @@ bool errorBoxCanBeSeen();
 
 [[noreturn]] void reportFailure(const Failure& failure);
 
-template <typename Handler>
-void guarded(Handler&& handler)
+template <typename Handler> void guarded(Handler&& handler)
 {
     try {
         std::forward<Handler>(handler)();

@@ -30,8 +30,7 @@ constexpr int kScrollIntervalMs = 500;
 
 // Fill colours of the spectrum bands 0..7, 0x00BBGGRR: red, orange, yellow,
 // green, teal, blue, purple, dark grey.
-constexpr unsigned kBandColours[8] = {0x0000FF, 0x0080FF, 0x00FFFF, 0x00C000,
-                                      0xC0C000, 0xFF0000, 0xC000C0, 0x404040};
+constexpr unsigned kBandColours[8] = {0x0000FF, 0x0080FF, 0x00FFFF, 0x00C000, 0xC0C000, 0xFF0000, 0xC000C0, 0x404040};
 
 const char* const kCaption = "Lumora - Winamp Plugin - by the Lumora developers";
 const char* const kInstallFailureText = "Sorry, there was a problem installing the plugin.";
@@ -48,8 +47,7 @@ void styleOnBlack(QWidget* widget)
     widget->setAutoFillBackground(true);
 }
 
-template <std::size_t N>
-Bar& barAt(const std::array<Bar*, N>& group, std::int32_t index, const char* name)
+template <std::size_t N> Bar& barAt(const std::array<Bar*, N>& group, std::int32_t index, const char* name)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= N)
         throw Failure(FailureNumber::InvalidChannel,
@@ -145,8 +143,7 @@ bool FrmMain::Form_Load()
         }
         VuMaxWidth = meters::roundToInt32(shVu(0).width());
         SpectrumMaxWidth = meters::roundToInt32(shSpectrumL(0).width());
-        SpectrumRightEdge =
-            meters::roundToInt32(static_cast<double>(shSpectrumL(0).width()) + shSpectrumL(0).left());
+        SpectrumRightEdge = meters::roundToInt32(static_cast<double>(shSpectrumL(0).width()) + shSpectrumL(0).left());
         installed = true;
     });
     return installed;

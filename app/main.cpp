@@ -12,8 +12,8 @@
 #include "nowplaying.h"
 #include "serialline.h"
 #include "settings.h"
-#include "usage.h"
 #include "signalclose.h"
+#include "usage.h"
 #include "windowsystem.h"
 
 #include <QApplication>
@@ -64,17 +64,12 @@ int main(int argc, char* argv[])
         return lumora::kExitBadArguments;
     }
     switch (startUp.action) {
-    case lumora::StartAction::Help:
-        print(stdout, lumora::helpText(environment));
-        return lumora::kExitOk;
-    case lumora::StartAction::Version:
-        print(stdout, lumora::versionText());
-        return lumora::kExitOk;
+    case lumora::StartAction::Help: print(stdout, lumora::helpText(environment)); return lumora::kExitOk;
+    case lumora::StartAction::Version: print(stdout, lumora::versionText()); return lumora::kExitOk;
     case lumora::StartAction::ListPorts:
         print(stdout, lumora::listPortsText(startUp.settings, environment));
         return lumora::kExitOk;
-    case lumora::StartAction::Run:
-        break;
+    case lumora::StartAction::Run: break;
     }
     if (!graphical) {
         print(stderr, QStringLiteral("lumora: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set): "

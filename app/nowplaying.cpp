@@ -55,7 +55,8 @@ QString titleOf(const QVariantMap& metadata)
     else if (artist.metaType() == QMetaType::fromType<QString>())
         artists = artist.toString();
     artists = artists.trimmed();
-    return artists.isEmpty() ? title.toString().trimmed() : artists + QStringLiteral(" - ") + title.toString().trimmed();
+    return artists.isEmpty() ? title.toString().trimmed()
+                             : artists + QStringLiteral(" - ") + title.toString().trimmed();
 }
 
 }  // namespace
@@ -96,7 +97,8 @@ void NowPlaying::ask(const QString& service)
     QDBusMessage getAll =
         QDBusMessage::createMethodCall(service, kPlayerPath, kPropertiesInterface, QStringLiteral("GetAll"));
     getAll << kPlayerInterface;
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(getAll, kAnswerTimeoutMs), this);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(getAll, kAnswerTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
         call->deleteLater();
         const QDBusMessage reply = call->reply();

@@ -28,12 +28,12 @@ const QString kDefaultSource = QStringLiteral("auto");
 // Qt's own command-line options (QGuiApplication and QApplication), which
 // Lumora passes on to Qt. Qt takes them with one dash or two.
 constexpr std::array kQtOptionsWithValue = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
-    "qwindowtitle", "title", "qwindowicon", "icon", "session", "display", "style", "stylesheet", "name"};
+    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry", "geometry", "qwindowtitle",
+    "title",    "qwindowicon",        "icon",          "session", "display",         "style",    "stylesheet",
+    "name"};
 constexpr std::array kQtFlags = {"reverse", "widgetcount", "testability", "nograb", "dograb", "sync"};
 
-template <std::size_t N>
-bool contains(const std::array<const char*, N>& names, const QString& name)
+template <std::size_t N> bool contains(const std::array<const char*, N>& names, const QString& name)
 {
     for (const char* n : names)
         if (name == QLatin1String(n))
@@ -80,8 +80,8 @@ bool sourceUsable(const QString& source, QString& problem)
 {
     const auto choice = vbvis::parseSourceChoice(source.toStdString());
     if (!choice) {
-        problem = QStringLiteral("not one of %1").arg(QString::fromUtf8(vbvis::kSourceChoiceForms.data(),
-                                                                         vbvis::kSourceChoiceForms.size()));
+        problem = QStringLiteral("not one of %1")
+                      .arg(QString::fromUtf8(vbvis::kSourceChoiceForms.data(), vbvis::kSourceChoiceForms.size()));
         return false;
     }
     std::string why;
@@ -137,12 +137,12 @@ bool readSettingsFile(const QString& path, FileSettings& file, QString& error)
     const QStringList keys = settings.allKeys();
     if (settings.status() != QSettings::NoError)
         return fail(path + QStringLiteral(": not a settings file Lumora can read: every line is key=value, "
-                                     "a comment line starts with ';'"));
+                                          "a comment line starts with ';'"));
     for (const QString& key : keys) {
         const QVariant raw = settings.value(key);
         if (raw.typeId() == QMetaType::QStringList)
             return fail(path + QStringLiteral(": %1=%2: a value with a comma needs double quotes")
-                              .arg(key, raw.toStringList().join(',')));
+                                   .arg(key, raw.toStringList().join(',')));
         const QString value = raw.toString().trimmed();
         const QString where = path + QStringLiteral(": %1=%2: ").arg(key, value);
         if (key == kPortKey) {

@@ -57,5 +57,4 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
 // path, else $HOME/.config/lumora/lumora.conf.
 QString settingsFilePath(const QProcessEnvironment& environment);
 
-
 }  // namespace lumora

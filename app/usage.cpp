@@ -21,8 +21,9 @@ QString portChoiceHint(const QProcessEnvironment& environment)
 
 QString listPortsText(const Settings& settings, const QProcessEnvironment& environment)
 {
-    const QString origin = settings.portOrigin == QLatin1String("default") ? QStringLiteral("the default")
-                                                                            : QStringLiteral("from ") + settings.portOrigin;
+    const QString origin = settings.portOrigin == QLatin1String("default")
+                               ? QStringLiteral("the default")
+                               : QStringLiteral("from ") + settings.portOrigin;
     return QStringLiteral("Serial ports on this computer:\n%1\n\nLumora uses %2 (%3).\n%4\n")
         .arg(describeSerialPorts(findSerialPorts(settings.port), settings.port), settings.port, origin,
              portChoiceHint(environment));

@@ -49,11 +49,11 @@ int main(int argc, char** argv)
     const struct {
         const char* name;
         Fault fault;
-    } faults[] = {{"lost", Fault::Lost}, {"repeated", Fault::Repeated}, {"added", Fault::Added},
-                  {"corrupted", Fault::Corrupted}};
+    } faults[] = {
+        {"lost", Fault::Lost}, {"repeated", Fault::Repeated}, {"added", Fault::Added}, {"corrupted", Fault::Corrupted}};
 
-    std::printf("%-26s %-10s %8s %8s %8s %8s %8s %8s  %s\n", "text", "fault", "faults", "lost 0",
-                "1", "2", "3", "4+", "shown wrong");
+    std::printf("%-26s %-10s %8s %8s %8s %8s %8s %8s  %s\n", "text", "fault", "faults", "lost 0", "1", "2", "3", "4+",
+                "shown wrong");
     for (const Text& text : texts) {
         for (const auto& fault : faults) {
             long histogram[kColumns] = {};
@@ -64,8 +64,8 @@ int main(int argc, char** argv)
                 for (int i = 0; i < kCycles; ++i)
                     sent.push_back(run.next());
                 for (int offset = 0; offset < wire::kCycleBytes; ++offset) {
-                    const auto value = static_cast<std::uint8_t>(
-                        fault.fault == Fault::Corrupted ? 1 << run.below(8) : run.below(256));
+                    const auto value =
+                        static_cast<std::uint8_t>(fault.fault == Fault::Corrupted ? 1 << run.below(8) : run.below(256));
                     wire::CycleReader reader;
                     std::vector<wire::Cycle> reported;
                     for (std::uint8_t byte : testing::faultyStream(sent, kFaulty, offset, fault.fault, value)) {
@@ -82,8 +82,8 @@ int main(int argc, char** argv)
                     ++total;
                 }
             }
-            std::printf("%-26s %-10s %8ld %8ld %8ld %8ld %8ld %8ld  %ld\n", text.name, fault.name, total,
-                        histogram[0], histogram[1], histogram[2], histogram[3], histogram[4], shownWrong);
+            std::printf("%-26s %-10s %8ld %8ld %8ld %8ld %8ld %8ld  %ld\n", text.name, fault.name, total, histogram[0],
+                        histogram[1], histogram[2], histogram[3], histogram[4], shownWrong);
         }
     }
     return 0;

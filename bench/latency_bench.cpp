@@ -69,9 +69,7 @@ constexpr auto kLongSilence = 10ms;
 class FifoPlayer {
 public:
     explicit FifoPlayer(const std::string& path)
-        : m_thread([this, path](std::stop_token stop) { play(path, stop); })
-    {
-    }
+        : m_thread([this, path](std::stop_token stop) { play(path, stop); }) { }
 
     void setTone(bool on) { m_toneOn = on; }
     // Start times of the bursts so far.
@@ -134,7 +132,7 @@ struct Arrival {
 // come early or late; ReceivedLine puts each byte back on the line.
 class StampingReader {
 public:
-    explicit StampingReader(int master) : m_master(master), m_thread([this](std::stop_token s) { read(s); }) {}
+    explicit StampingReader(int master) : m_master(master), m_thread([this](std::stop_token s) { read(s); }) { }
 
     std::vector<Arrival> arrivals()
     {
@@ -161,8 +159,8 @@ private:
             std::lock_guard lock(m_mutex);
             for (ssize_t i = 0; i < n; ++i) {
                 const auto begins = lumora::wire::ReceivedLine::byteBegins(first, static_cast<std::size_t>(i));
-                m_arrivals.push_back({Clock::time_point(std::chrono::duration_cast<Clock::duration>(begins)),
-                                      buffer[i]});
+                m_arrivals.push_back(
+                    {Clock::time_point(std::chrono::duration_cast<Clock::duration>(begins)), buffer[i]});
             }
         }
     }
@@ -265,7 +263,8 @@ void BM_ToneToLampLatency(benchmark::State& state)
             }
             std::this_thread::sleep_for(kSilence);
             measuredTo = Clock::now();
-            QMetaObject::invokeMethod(r.window->Command2, [&] { r.window->Command2->click(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                r.window->Command2, [&] { r.window->Command2->click(); }, Qt::QueuedConnection);
         });
         r.window->Command1->click();  // returns after Stop, the blanking and the close
         conductor.join();

@@ -73,8 +73,7 @@ void BM_StreamingRunOnPty(benchmark::State& state)
         const auto start = std::chrono::steady_clock::now();
         const double threadBefore = cpuSeconds(RUSAGE_THREAD);
         const double processBefore = cpuSeconds(RUSAGE_SELF);
-        QTimer::singleShot(runFor.count() > 0 ? runFor : std::chrono::seconds(3), frm.Command2,
-                           &QPushButton::click);
+        QTimer::singleShot(runFor.count() > 0 ? runFor : std::chrono::seconds(3), frm.Command2, &QPushButton::click);
         frm.Command1->click();
         threadCpu += cpuSeconds(RUSAGE_THREAD) - threadBefore;
         processCpu += cpuSeconds(RUSAGE_SELF) - processBefore;
@@ -89,12 +88,13 @@ void BM_StreamingRunOnPty(benchmark::State& state)
     state.counters["process_cpu_percent"] = 100.0 * processCpu / seconds;
     // The blanking sequence takes its own time after Stop; count the whole run.
     state.counters["cycles_per_s"] = cycles / seconds;
-    state.counters["line_limit_ratio"] = cycles / seconds / (double(lumora::wire::kLineBytesPerSecond) / lumora::wire::kCycleBytes);
+    state.counters["line_limit_ratio"] =
+        cycles / seconds / (double(lumora::wire::kLineBytesPerSecond) / lumora::wire::kCycleBytes);
     state.counters["cycles"] = cycles;
     if (reader) {
         // Every cycle and one blanking per run, once the reader has them.
-        const auto sent = static_cast<std::size_t>(cycles + static_cast<double>(state.iterations())) *
-                          lumora::wire::kCycleBytes;
+        const auto sent =
+            static_cast<std::size_t>(cycles + static_cast<double>(state.iterations())) * lumora::wire::kCycleBytes;
         for (int i = 0; i < 200 && reader->count() < sent; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         state.counters["bytes_lost"] = static_cast<double>(sent) - static_cast<double>(reader->count());

@@ -34,10 +34,10 @@
 
 namespace {
 
-dev_t g_device = 0;         // the serial device's number; 0: not known
-int g_serial = -1;          // a descriptor known to be the serial device
-int g_sent = -1;            // SENT_FILE
-char g_buffer[64 * 1024];   // bytes for SENT_FILE not yet written
+dev_t g_device = 0;        // the serial device's number; 0: not known
+int g_serial = -1;         // a descriptor known to be the serial device
+int g_sent = -1;           // SENT_FILE
+char g_buffer[64 * 1024];  // bytes for SENT_FILE not yet written
 std::size_t g_buffered = 0;
 unsigned long long g_sentBytes = 0;
 
@@ -57,7 +57,7 @@ bool isSerial(int fd)
 {
     if (fd == g_serial)
         return true;
-    struct stat st {};
+    struct stat st { };
     if (g_device == 0 || fd < 0 || ::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != g_device)
         return false;
     g_serial = fd;
@@ -101,7 +101,7 @@ int main(int argc, char* argv[])
     const Seconds toggle(std::atof(argv[2]));
     const Seconds longRun(std::atof(argv[3]));
     g_sent = ::open(argv[4], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    struct stat device {};
+    struct stat device { };
     const char* port = argv[5];
     if (g_sent < 0 || ::stat(port, &device) != 0) {
         std::fprintf(stderr, "soak_lumora: cannot open %s, or %s is no device\n", argv[4], port);

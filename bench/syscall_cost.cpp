@@ -13,8 +13,7 @@
 
 namespace {
 
-template <typename F>
-double nanosPerCall(F call)
+template <typename F> double nanosPerCall(F call)
 {
     constexpr int kCalls = 200000;
     const auto start = std::chrono::steady_clock::now();

@@ -48,7 +48,7 @@ void attachDemo()
         std::abort();
 }
 
-void BM_SpectrumFillCall(benchmark::State &state)
+void BM_SpectrumFillCall(benchmark::State& state)
 {
     attachDemo();
     std::string text(2 * 576 + 1, ' ');
@@ -59,7 +59,7 @@ void BM_SpectrumFillCall(benchmark::State &state)
 }
 BENCHMARK(BM_SpectrumFillCall)->Unit(benchmark::kMicrosecond);
 
-void BM_SpectrumCountQuery(benchmark::State &state)
+void BM_SpectrumCountQuery(benchmark::State& state)
 {
     attachDemo();
     char empty[1] = "";
@@ -68,7 +68,7 @@ void BM_SpectrumCountQuery(benchmark::State &state)
 }
 BENCHMARK(BM_SpectrumCountQuery)->Unit(benchmark::kMicrosecond);
 
-void BM_Vu(benchmark::State &state)
+void BM_Vu(benchmark::State& state)
 {
     attachDemo();
     for (auto _ : state)
@@ -87,13 +87,13 @@ double processCpuSeconds()
 // Plays the demo signal in real time from a child process, so that its CPU
 // is not counted: into a pipe, or (empty path) to the sound server through
 // a fresh copy of this program, since libpulse refuses to work after fork().
-pid_t startPlayer(const std::string &pipePath)
+pid_t startPlayer(const std::string& pipePath)
 {
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
     if (pipePath.empty()) {
-        ::execl("/proc/self/exe", "vbvis10_bench", "--play-demo-to-pulse", static_cast<char *>(nullptr));
+        ::execl("/proc/self/exe", "vbvis10_bench", "--play-demo-to-pulse", static_cast<char*>(nullptr));
         ::_exit(1);
     }
     lumora::vbvis::DemoSignal signal;
@@ -113,8 +113,8 @@ int playDemoToPulse()
     lumora::vbvis::DemoSignal signal;
     std::vector<int16_t> chunk(441 * 2);
     const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
-    pa_simple *out = pa_simple_new(nullptr, "lumora-bench", PA_STREAM_PLAYBACK, nullptr, "demo", &spec, nullptr,
-                                   nullptr, nullptr);
+    pa_simple* out =
+        pa_simple_new(nullptr, "lumora-bench", PA_STREAM_PLAYBACK, nullptr, "demo", &spec, nullptr, nullptr, nullptr);
     while (out) {
         signal.render(chunk);
         if (pa_simple_write(out, chunk.data(), chunk.size() * 2, nullptr) < 0)
@@ -127,7 +127,7 @@ int playDemoToPulse()
 // core. Asked: the benchmark's own thread asks for the VU every 100 ms, so
 // the source captures as during a run (the call costs microseconds); not
 // asked, the source pauses after a second, as while Lumora is idle.
-void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool music, bool asked)
+void measureCaptureCpu(benchmark::State& state, const std::string& choice, bool music, bool asked)
 {
     const auto dir = std::filesystem::temp_directory_path() / ("vbvis10-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -149,7 +149,7 @@ void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool 
                 std::this_thread::sleep_for(100ms);
             }
         };
-        wait(1500ms); // settle: connection, first fragments, the pause when not asked
+        wait(1500ms);  // settle: connection, first fragments, the pause when not asked
         const double before = processCpuSeconds();
         const auto start = Clock::now();
         wait(3000ms);
@@ -166,19 +166,33 @@ void measureCaptureCpu(benchmark::State &state, const std::string &choice, bool 
 }
 
 BENCHMARK_CAPTURE(measureCaptureCpu, demo, std::string("demo"), false, true)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, demo_paused, std::string("demo"), false, false)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, fifo_idle, std::string("fifo"), false, true)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, fifo_music, std::string("fifo"), true, true)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, fifo_music_paused, std::string("fifo"), true, false)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, pulse_idle, std::string("pulse"), false, true)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, pulse_music, std::string("pulse"), true, true)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(measureCaptureCpu, pulse_music_paused, std::string("pulse"), true, false)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, demo_paused, std::string("demo"), false, false)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, fifo_idle, std::string("fifo"), false, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, fifo_music, std::string("fifo"), true, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, fifo_music_paused, std::string("fifo"), true, false)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, pulse_idle, std::string("pulse"), false, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, pulse_music, std::string("pulse"), true, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(measureCaptureCpu, pulse_music_paused, std::string("pulse"), true, false)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // From a 1 kHz tone's first frame written into the pipe (after silence) to
 // the first spectrum whose bin 26 shows it (above 128), polled every 200 us.
 // Also until the bin has settled within 3 of its steady value (the tone
 // fills the 26 ms window). Mean and worst of 20 tones, in milliseconds.
-void BM_FifoLatency(benchmark::State &state)
+void BM_FifoLatency(benchmark::State& state)
 {
     const auto dir = std::filesystem::temp_directory_path() / ("vbvis10-latency-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -200,7 +214,9 @@ void BM_FifoLatency(benchmark::State &state)
         for (auto next = Clock::now(); !stop.stop_requested(); next += 10ms) {
             const bool on = toneOn.load();
             for (std::size_t i = 0; i < 441; ++i, ++frame) {
-                const double s = on ? 16384.0 * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(frame) / 44100.0) : 0.0;
+                const double s =
+                    on ? 16384.0 * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(frame) / 44100.0)
+                       : 0.0;
                 chunk[2 * i] = chunk[2 * i + 1] = static_cast<int16_t>(std::lround(s));
             }
             if (on && !wasOn)
@@ -217,14 +233,14 @@ void BM_FifoLatency(benchmark::State &state)
         capture.spectrum(0, text.data(), static_cast<int32_t>(text.size()));
         return std::stoi(text.substr(52, 2), nullptr, 16);
     };
-    std::vector<double> shown;   // ms until bin 26 passes 128
-    std::vector<double> settled; // ms until it is within 3 of its steady value
+    std::vector<double> shown;    // ms until bin 26 passes 128
+    std::vector<double> settled;  // ms until it is within 3 of its steady value
     for (auto _ : state) {
         for (int tone = 0; tone < 20; ++tone) {
             toneOn = false;
             while (bin26() != 0)
                 std::this_thread::sleep_for(1ms);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50 + tone * 3)); // vary the phase against the writes
+            std::this_thread::sleep_for(std::chrono::milliseconds(50 + tone * 3));  // vary the phase against the writes
             toneStart = 0;
             toneOn = true;
             // Follow bin 26 for 150 ms after the tone has shown.
@@ -242,7 +258,8 @@ void BM_FifoLatency(benchmark::State &state)
                 continue;
             const int steady = trace.back().second;
             auto firstAtLeast = [&](int level) {
-                const auto hit = std::find_if(trace.begin(), trace.end(), [&](const auto &p) { return p.second >= level; });
+                const auto hit =
+                    std::find_if(trace.begin(), trace.end(), [&](const auto& p) { return p.second >= level; });
                 return std::chrono::duration<double, std::milli>(hit->first - started).count();
             };
             shown.push_back(firstAtLeast(129));
@@ -256,7 +273,7 @@ void BM_FifoLatency(benchmark::State &state)
         state.SkipWithError("no tone was seen");
         return;
     }
-    auto mean = [](const std::vector<double> &v) {
+    auto mean = [](const std::vector<double>& v) {
         double sum = 0;
         for (double d : v)
             sum += d;
@@ -270,9 +287,9 @@ void BM_FifoLatency(benchmark::State &state)
 }
 BENCHMARK(BM_FifoLatency)->Iterations(1)->Unit(benchmark::kSecond);
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "--play-demo-to-pulse")
         return playDemoToPulse();

@@ -30,21 +30,18 @@ void* library()
     return handle;
 }
 
-template <typename Fn>
-Fn lookUp(const char* name)
+template <typename Fn> Fn lookUp(const char* name)
 {
     void* handle = library();
     dlerror();
     void* symbol = dlsym(handle, name);
     if (!symbol)
-        throw Failure(FailureNumber::FunctionNotFound,
-                      std::string(name) + " in " + kLibraryName);
+        throw Failure(FailureNumber::FunctionNotFound, std::string(name) + " in " + kLibraryName);
     return reinterpret_cast<Fn>(symbol);
 }
 
 // Each function is resolved at its own first call, then kept.
-template <typename Fn>
-Fn resolved(Fn& cache, const char* name)
+template <typename Fn> Fn resolved(Fn& cache, const char* name)
 {
     if (!cache)
         cache = lookUp<Fn>(name);
@@ -88,8 +85,7 @@ std::int16_t GetVu(std::int32_t channel)
 std::int16_t spectrumBufferLength(std::int16_t n)
 {
     if (n < 0 || n > kMaxSpectrumCount)
-        throw Failure(FailureNumber::Overflow,
-                      "spectrum count " + std::to_string(n) + " (2n + 1 must fit 16 bits)");
+        throw Failure(FailureNumber::Overflow, "spectrum count " + std::to_string(n) + " (2n + 1 must fit 16 bits)");
     return static_cast<std::int16_t>(2 * n + 1);
 }
 
@@ -97,7 +93,7 @@ std::vector<std::uint8_t> decodeSpectrumText(std::span<const char> text, std::in
 {
     if (n < 0 || text.size() < 2 * static_cast<std::size_t>(n))
         throw Failure(FailureNumber::Internal, "a spectrum text of " + std::to_string(text.size()) +
-                                                  " characters cannot hold " + std::to_string(n) + " values");
+                                                   " characters cannot hold " + std::to_string(n) + " values");
     std::vector<std::uint8_t> values(static_cast<std::size_t>(n));
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = decodePair(text[2 * i], text[2 * i + 1]);

@@ -30,9 +30,7 @@ std::string compose(const std::string& description, const std::string& detail)
 }  // namespace
 
 Failure::Failure(int number, std::string description, std::string detail)
-    : std::runtime_error(compose(description, detail)),
-      m_number(number),
-      m_description(std::move(description)),
+    : std::runtime_error(compose(description, detail)), m_number(number), m_description(std::move(description)),
       m_detail(std::move(detail))
 {
 }

@@ -20,7 +20,7 @@ namespace {
 
 bool makeLink(const std::string& target, const std::string& linkPath, std::string& error)
 {
-    struct stat info {};
+    struct stat info { };
     if (::lstat(linkPath.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
         error = linkPath + " exists and is not a symbolic link";
         return false;
@@ -41,8 +41,7 @@ bool makeLink(const std::string& target, const std::string& linkPath, std::strin
 
 }  // namespace
 
-std::unique_ptr<PseudoTerminal> PseudoTerminal::open(int masterFlags, const std::string& linkPath,
-                                                     std::string& error)
+std::unique_ptr<PseudoTerminal> PseudoTerminal::open(int masterFlags, const std::string& linkPath, std::string& error)
 {
     std::unique_ptr<PseudoTerminal> pty(new PseudoTerminal);
     pty->m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | masterFlags);
@@ -65,7 +64,7 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::open(int masterFlags, const std:
         error = describeErrno("open " + pty->m_slavePath);
         return nullptr;
     }
-    termios settings {};
+    termios settings{};
     if (::tcgetattr(pty->m_slave, &settings) != 0) {
         error = describeErrno("tcgetattr");
         return nullptr;

@@ -27,8 +27,7 @@ public:
     // slave, replacing an older symbolic link of that name in one step but
     // never a file that is something else. Nothing, with `error` saying
     // why, on failure.
-    static std::unique_ptr<PseudoTerminal> open(int masterFlags, const std::string& linkPath,
-                                                std::string& error);
+    static std::unique_ptr<PseudoTerminal> open(int masterFlags, const std::string& linkPath, std::string& error);
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;

@@ -37,7 +37,7 @@ void handleSignal(int number)
         // The program is already ending the polite way and the user asks
         // again: the default action ends it as soon as this handler
         // returns (the signal stays blocked until then).
-        struct sigaction fallback {};
+        struct sigaction fallback { };
         fallback.sa_handler = SIG_DFL;
         sigemptyset(&fallback.sa_mask);
         ::sigaction(number, &fallback, nullptr);
@@ -64,22 +64,20 @@ TerminationSignals* TerminationSignals::install(std::function<void()> onSignal, 
     return new TerminationSignals(pair[0], pair[1], std::move(onSignal), parent);
 }
 
-TerminationSignals::TerminationSignals(int readEnd, int writeEnd, std::function<void()> onSignal,
-                                       QObject* parent)
+TerminationSignals::TerminationSignals(int readEnd, int writeEnd, std::function<void()> onSignal, QObject* parent)
     : QObject(parent), m_readEnd(readEnd), m_writeEnd(writeEnd), m_onSignal(std::move(onSignal)),
       m_notifier(new QSocketNotifier(readEnd, QSocketNotifier::Read, this))
 {
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char byte;
-        while (::read(m_readEnd, &byte, 1) > 0) {
-        }
+        while (::read(m_readEnd, &byte, 1) > 0) { }
         m_notifier->setEnabled(false);  // the first signal is the only one delivered
         m_onSignal();
     });
 
     g_signalsSeen = 0;
     g_writeEnd = m_writeEnd;
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = handleSignal;
     sigemptyset(&action.sa_mask);
     for (int number : kSignals)

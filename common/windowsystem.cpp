@@ -83,8 +83,8 @@ WindowSystemStart::~WindowSystemStart()
     const QList<HeldMessage> held = std::move(g_held);
     g_held.clear();
     for (const HeldMessage& message : held) {
-        const QMessageLogContext context(message.file.constData(), message.line,
-                                         message.function.constData(), message.category.constData());
+        const QMessageLogContext context(message.file.constData(), message.line, message.function.constData(),
+                                         message.category.constData());
         if (g_previous)
             g_previous(message.type, context, message.text);
         else

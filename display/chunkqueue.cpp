@@ -5,12 +5,10 @@ namespace lumora::display {
 
 Nanoseconds monotonicNow()
 {
-    return std::chrono::duration_cast<Nanoseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
+    return std::chrono::duration_cast<Nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-ChunkQueue::ChunkQueue(std::size_t capacityBytes)
-    : m_capacityBytes(capacityBytes)
+ChunkQueue::ChunkQueue(std::size_t capacityBytes) : m_capacityBytes(capacityBytes)
 {
 }
 
@@ -28,9 +26,8 @@ bool ChunkQueue::push(Chunk chunk)
         std::unique_lock lock(m_mutex);
         // A chunk larger than the whole capacity still goes in once the
         // queue is empty.
-        m_spaceFreed.wait(lock, [&] {
-            return m_closed || m_bytes == 0 || m_bytes + chunk.bytes.size() <= m_capacityBytes;
-        });
+        m_spaceFreed.wait(lock,
+                          [&] { return m_closed || m_bytes == 0 || m_bytes + chunk.bytes.size() <= m_capacityBytes; });
         if (m_closed)
             return false;
         wasEmpty = m_chunks.empty();

@@ -5,8 +5,7 @@
 
 namespace lumora::display {
 
-CycleDecoder::CycleDecoder(std::optional<Nanoseconds> fixedSilence)
-    : m_fixedSilence(fixedSilence)
+CycleDecoder::CycleDecoder(std::optional<Nanoseconds> fixedSilence) : m_fixedSilence(fixedSilence)
 {
 }
 
@@ -15,8 +14,7 @@ Nanoseconds CycleDecoder::silenceThreshold() const
     return m_fixedSilence ? *m_fixedSilence : m_silence.threshold();
 }
 
-void CycleDecoder::feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival,
-                        std::vector<DecodedEvent>& events)
+void CycleDecoder::feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival, std::vector<DecodedEvent>& events)
 {
     using Completed = wire::CycleReader::Completed;
     if (bytes.empty())

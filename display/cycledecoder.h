@@ -62,16 +62,16 @@ struct DecodedEvent {
     // Cycle, Blanking: 1, 2, ... over both kinds. Resync, Realign: the
     // number the next cycle will carry.
     std::uint64_t sequence = 0;
-    wire::Cycle cycle;          // Cycle and Blanking only
+    wire::Cycle cycle;  // Cycle and Blanking only
     // Resync, Realign: bytes dropped since the previous event, 1 or more.
     std::uint64_t droppedBytes = 0;
-    Nanoseconds arrival{};      // of the byte that completed the cycle / ended the silence
+    Nanoseconds arrival{};  // of the byte that completed the cycle / ended the silence
 };
 
 // Every byte fed is in a cycle, dropped, or pending:
 //   bytes = 84 x (cycles + blankings) + droppedBytes + pendingBytes().
 struct DecoderCounts {
-    std::uint64_t cycles = 0;        // ordinary cycles, blanking sequences not included
+    std::uint64_t cycles = 0;  // ordinary cycles, blanking sequences not included
     std::uint64_t blankings = 0;
     std::uint64_t resyncs = 0;       // partial cycles dropped after a silence
     std::uint64_t realignments = 0;  // counts moved because of the content
@@ -86,8 +86,7 @@ public:
 
     // Bytes that arrived together at `arrival`. Arrival times must not go
     // backwards. Appends what they complete to `events`, in stream order.
-    void feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival,
-              std::vector<DecodedEvent>& events);
+    void feed(std::span<const std::uint8_t> bytes, Nanoseconds arrival, std::vector<DecodedEvent>& events);
 
     const DecoderCounts& counts() const { return m_counts; }
     // Bytes since the last cycle that may still become part of one, 0..84.
@@ -97,8 +96,7 @@ public:
     bool silenceLearned() const { return m_silence.learned(); }
 
 private:
-    void collect(wire::CycleReader::Completed completed, Nanoseconds arrival,
-                 std::vector<DecodedEvent>& events);
+    void collect(wire::CycleReader::Completed completed, Nanoseconds arrival, std::vector<DecodedEvent>& events);
 
     wire::CycleReader m_reader;
     // The reader's counters as last turned into events and counts.

@@ -53,8 +53,7 @@ double DisplayLayout::groupLeft(int column) const
 
 PointF DisplayLayout::lampCentre(int row, int column, int lamp) const
 {
-    return {groupLeft(column) + (lamp - 0.5) * m_pitch,
-            m_lampsTop + (row - 0.5) * m_rowPitch};
+    return {groupLeft(column) + (lamp - 0.5) * m_pitch, m_lampsTop + (row - 0.5) * m_rowPitch};
 }
 
 RectF DisplayLayout::textCell(int index) const

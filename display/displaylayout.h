@@ -47,8 +47,8 @@ public:
     double lampDiameter() const { return m_pitch * 0.78; }
     double pitch() const { return m_pitch; }
 
-    RectF textCell(int index) const;  // 0..19
-    RectF rowLabel(int row) const;     // 1..8
+    RectF textCell(int index) const;       // 0..19
+    RectF rowLabel(int row) const;         // 1..8
     RectF columnHeader(int column) const;  // 1..8, above the group
     RectF status() const;
 
@@ -57,9 +57,9 @@ private:
 
     int m_width;
     int m_height;
-    double m_pitch = 0;        // lamp centre to lamp centre
-    double m_lampsLeft = 0;    // x of the first lamp cell's left edge
-    double m_lampsTop = 0;     // y of the first row's top edge
+    double m_pitch = 0;      // lamp centre to lamp centre
+    double m_lampsLeft = 0;  // x of the first lamp cell's left edge
+    double m_lampsTop = 0;   // y of the first row's top edge
     double m_rowPitch = 0;
     double m_textTop = 0;
     double m_textCell = 0;

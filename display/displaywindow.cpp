@@ -20,16 +20,14 @@ const QColor kLabel(150, 156, 170);
 const QColor kTextLit(255, 176, 0);
 const QColor kTextCell(32, 22, 6);
 
-const char* const kColumnNames[wire::kColumns] = {"L now", "L -1", "L -2", "L -3",
-                                                  "R -3",  "R -2", "R -1", "R now"};
+const char* const kColumnNames[wire::kColumns] = {"L now", "L -1", "L -2", "L -3", "R -3", "R -2", "R -1", "R now"};
 
 QRectF toQt(const RectF& rect)
 {
     return {rect.x, rect.y, rect.width, rect.height};
 }
 
-void paintLamp(QPainter& painter, QPointF centre, double diameter, double pitch, QColor colour,
-               bool lit)
+void paintLamp(QPainter& painter, QPointF centre, double diameter, double pitch, QColor colour, bool lit)
 {
     const double radius = diameter / 2;
     if (!lit) {
@@ -92,8 +90,7 @@ QColor lampColour(int lamp)
     return {40, 255, 90};
 }
 
-DisplayWindow::DisplayWindow(QWidget* parent)
-    : QWidget(parent)
+DisplayWindow::DisplayWindow(QWidget* parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("lumora-display"));
     setMinimumSize(DisplayLayout::kMinimumWidth, DisplayLayout::kMinimumHeight);
@@ -150,9 +147,9 @@ const QPixmap& DisplayWindow::groupTile(const DisplayLayout& layout, int column,
     // neighbour's edge.
     for (int lamp = 1; lamp <= wire::kLampsPerGroup; ++lamp) {
         const PointF centre = layout.lampCentre(1, column, lamp);
-        painter.drawPixmap(QPointF(std::round(centre.x) - m_lampReach - area.left(),
-                                   std::round(centre.y) - m_lampReach - area.top()),
-                           lampPixmap(lamp, wire::lampLit(lampByte, lamp)));
+        painter.drawPixmap(
+            QPointF(std::round(centre.x) - m_lampReach - area.left(), std::round(centre.y) - m_lampReach - area.top()),
+            lampPixmap(lamp, wire::lampLit(lampByte, lamp)));
     }
     return tile;
 }
@@ -244,21 +241,19 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
     if (!area.intersects(alignedWithEdge(layout.status())))
         return;
     const DisplayStatus& s = m_status;
-    const QString threshold =
-        QStringLiteral("%1 ms%2")
-            .arg(std::chrono::duration<double, std::milli>(s.silenceThreshold).count(), 0, 'f', 1)
-            .arg(s.silenceLearned ? QStringLiteral(" (learned)") : QString());
-    const QString counters =
-        QStringLiteral("cycles %1    blankings %2    resyncs %3    realigned %4    dropped %5    "
-                       "bytes %6    %7 cycles/s    %8 bytes/s")
-            .arg(s.counts.cycles)
-            .arg(s.counts.blankings)
-            .arg(s.counts.resyncs)
-            .arg(s.counts.realignments)
-            .arg(s.counts.droppedBytes)
-            .arg(s.counts.bytes)
-            .arg(s.cyclesPerSecond, 0, 'f', 1)
-            .arg(s.bytesPerSecond, 0, 'f', 0);
+    const QString threshold = QStringLiteral("%1 ms%2")
+                                  .arg(std::chrono::duration<double, std::milli>(s.silenceThreshold).count(), 0, 'f', 1)
+                                  .arg(s.silenceLearned ? QStringLiteral(" (learned)") : QString());
+    const QString counters = QStringLiteral("cycles %1    blankings %2    resyncs %3    realigned %4    dropped %5    "
+                                            "bytes %6    %7 cycles/s    %8 bytes/s")
+                                 .arg(s.counts.cycles)
+                                 .arg(s.counts.blankings)
+                                 .arg(s.counts.resyncs)
+                                 .arg(s.counts.realignments)
+                                 .arg(s.counts.droppedBytes)
+                                 .arg(s.counts.bytes)
+                                 .arg(s.cyclesPerSecond, 0, 'f', 1)
+                                 .arg(s.bytesPerSecond, 0, 'f', 0);
     const QString line2 = QStringLiteral("%1    silence threshold %2    counting %3/84    "
                                          "lamp 1 left, lamp 8 right%4")
                               .arg(s.source, threshold)
@@ -267,8 +262,7 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
     labelFont.setPixelSize(13);
     painter.setFont(labelFont);
     painter.setPen(kLabel);
-    painter.drawText(toQt(layout.status()), Qt::AlignLeft | Qt::AlignVCenter,
-                     counters + QLatin1Char('\n') + line2);
+    painter.drawText(toQt(layout.status()), Qt::AlignLeft | Qt::AlignVCenter, counters + QLatin1Char('\n') + line2);
 }
 
 }  // namespace lumora::display

@@ -31,8 +31,8 @@ struct DisplayStatus {
     Nanoseconds silenceThreshold{};
     bool silenceLearned = false;
     int pendingBytes = 0;
-    QString source;   // "/dev/pts/3", "/dev/ttyUSB0", "replay of x.rec"
-    QString state;    // "", "input ended", an error
+    QString source;  // "/dev/pts/3", "/dev/ttyUSB0", "replay of x.rec"
+    QString state;   // "", "input ended", an error
 };
 
 class DisplayWindow : public QWidget {
@@ -65,11 +65,11 @@ private:
 
     wire::Cycle m_cycle;
     DisplayStatus m_status;
-    std::array<std::array<QPixmap, 2>, 8> m_lampPixmaps;  // [lamp - 1][lit]
+    std::array<std::array<QPixmap, 2>, 8> m_lampPixmaps;     // [lamp - 1][lit]
     std::array<QPixmap, wire::kColumns * 256> m_groupTiles;  // [(column - 1) * 256 + lamp byte]
-    QSize m_lampsSize;         // the window size the pixmaps and tiles were drawn for
+    QSize m_lampsSize;                                       // the window size the pixmaps and tiles were drawn for
     qreal m_lampsRatio = 0;
-    int m_lampReach = 0;       // pixmap half-width in logical pixels
+    int m_lampReach = 0;  // pixmap half-width in logical pixels
 };
 
 // The colour of lamp 1..8 of a group when lit: green up to 5, amber 6 and

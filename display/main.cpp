@@ -7,8 +7,8 @@
 #include "replaysource.h"
 #include "serialsource.h"
 #include "session.h"
-#include "windowsystem.h"
 #include "terminationsignals.h"
+#include "windowsystem.h"
 
 #include <QApplication>
 
@@ -74,9 +74,8 @@ int main(int argc, char* argv[])
     if (options && printsAndEnds(*options))
         return 0;
 
-    const bool headless = options ? options->headless
-                                  : std::find(arguments.begin(), arguments.end(), "--headless") !=
-                                        arguments.end();
+    const bool headless =
+        options ? options->headless : std::find(arguments.begin(), arguments.end(), "--headless") != arguments.end();
     lumora::preferQtEventDispatcher();
     std::unique_ptr<QCoreApplication> app;
     if (headless)

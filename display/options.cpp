@@ -9,8 +9,7 @@ namespace lumora::display {
 
 namespace {
 
-template <typename Number>
-bool parseNumber(const std::string& text, Number minimum, Number& value)
+template <typename Number> bool parseNumber(const std::string& text, Number minimum, Number& value)
 {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc{} && end == text.data() + text.size() && value >= minimum;
@@ -40,8 +39,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
             options.printCycles = true;
         } else if (argument == "--fast") {
             options.fast = true;
-        } else if (argument == "--port" || argument == "--link" || argument == "--record" ||
-                   argument == "--replay") {
+        } else if (argument == "--port" || argument == "--link" || argument == "--record" || argument == "--replay") {
             const auto text = value();
             if (!text)
                 return std::nullopt;
@@ -96,9 +94,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
 std::string helpText()
 {
     using std::chrono::milliseconds;
-    auto ms = [](Nanoseconds value) {
-        return std::to_string(std::chrono::duration_cast<milliseconds>(value).count());
-    };
+    auto ms = [](Nanoseconds value) { return std::to_string(std::chrono::duration_cast<milliseconds>(value).count()); };
     return R"(Usage: lumora-display [options]
 
 Plays the Lumora light display on screen: reads the byte stream that Lumora
@@ -126,7 +122,8 @@ Decoding:
            std::to_string(wire::LearnedSilence<Nanoseconds, kLearningCycles>::kFactor) + R"( times the longest pause
                           inside recent cycles, kept within )" +
            ms(kSilenceFloor) + "..." + ms(kSilenceCeiling) + R"( ms
-                          ()" + ms(kInitialSilence) + R"( ms until the first cycle is complete).
+                          ()" +
+           ms(kInitialSilence) + R"( ms until the first cycle is complete).
                           Pauses are counted in the sender's event-loop
                           passes, so their length depends on its machine.
   Inside a run the count is kept in step by the content, as the display's

@@ -29,7 +29,7 @@ private:
     void readLoop(ChunkQueue& queue);
 
     std::unique_ptr<PseudoTerminal> m_pty;
-    int m_wakeRead = -1;   // a pipe that ends the reader
+    int m_wakeRead = -1;  // a pipe that ends the reader
     int m_wakeWrite = -1;
     std::thread m_reader;
 };

@@ -58,8 +58,7 @@ std::string recordingLine(const RecordedChunk& chunk)
     return std::to_string(chunk.offset.count()) + ' ' + wire::hexBytes(chunk.bytes) + '\n';
 }
 
-RecordingReader::RecordingReader(std::istream& in)
-    : m_in(in)
+RecordingReader::RecordingReader(std::istream& in) : m_in(in)
 {
 }
 
@@ -120,8 +119,8 @@ std::optional<RecordedChunk> RecordingReader::next(std::string& error)
         return chunk;
     }
     if (tooLong)
-        error = "line " + std::to_string(m_number + 1) + ": longer than " +
-                std::to_string(kMaxRecordedChunkBytes) + " bytes";
+        error = "line " + std::to_string(m_number + 1) + ": longer than " + std::to_string(kMaxRecordedChunkBytes) +
+                " bytes";
     return std::nullopt;
 }
 

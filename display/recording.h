@@ -32,11 +32,11 @@ namespace lumora::display {
 
 struct RecordedChunk {
     std::chrono::microseconds offset{};  // since the recording started
-    std::vector<std::uint8_t> bytes;      // never empty
+    std::vector<std::uint8_t> bytes;     // never empty
     bool operator==(const RecordedChunk&) const = default;
 };
 
-std::string recordingHeader();  // the first line, with its newline
+std::string recordingHeader();                          // the first line, with its newline
 std::string recordingLine(const RecordedChunk& chunk);  // with its newline
 
 inline constexpr std::chrono::microseconds kMaxRecordedOffset = std::chrono::hours(24 * 365);

@@ -5,8 +5,7 @@
 
 namespace lumora::display {
 
-ReplaySource::ReplaySource(std::string path, bool fast)
-    : m_path(std::move(path)), m_file(m_path), m_fast(fast)
+ReplaySource::ReplaySource(std::string path, bool fast) : m_path(std::move(path)), m_file(m_path), m_fast(fast)
 {
 }
 
@@ -61,8 +60,7 @@ void ReplaySource::play(ChunkQueue& queue)
         }
         if (!m_fast) {
             std::unique_lock lock(m_mutex);
-            if (m_stopRequested.wait_until(lock, startedSteady + recorded->offset,
-                                           [this] { return m_stop; }))
+            if (m_stopRequested.wait_until(lock, startedSteady + recorded->offset, [this] { return m_stop; }))
                 return;
         }
         if (!queue.push({std::move(recorded->bytes), started + recorded->offset}))

@@ -5,8 +5,7 @@
 
 namespace lumora::display {
 
-SerialSource::SerialSource(QString device)
-    : m_device(std::move(device))
+SerialSource::SerialSource(QString device) : m_device(std::move(device))
 {
     m_thread.setObjectName(QStringLiteral("serial reader"));
 }
@@ -32,8 +31,7 @@ void SerialSource::start(ChunkQueue& queue)
         port->setStopBits(QSerialPort::OneStop);
         port->setFlowControl(QSerialPort::NoFlowControl);
         if (!port->open(QIODevice::ReadOnly)) {
-            queue.finish("cannot open " + device.toStdString() + ": " +
-                         port->errorString().toStdString());
+            queue.finish("cannot open " + device.toStdString() + ": " + port->errorString().toStdString());
             return;
         }
         QObject::connect(port, &QSerialPort::readyRead, port, [port, &queue] {
@@ -47,11 +45,11 @@ void SerialSource::start(ChunkQueue& queue)
         });
         QObject::connect(port, &QSerialPort::errorOccurred, port,
                          [port, &queue, device](QSerialPort::SerialPortError error) {
-            if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
-                return;
-            queue.finish(device.toStdString() + ": " + port->errorString().toStdString());
-            port->close();
-        });
+                             if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
+                                 return;
+                             queue.finish(device.toStdString() + ": " + port->errorString().toStdString());
+                             port->close();
+                         });
     });
     m_thread.start();
 }

@@ -19,8 +19,7 @@ std::optional<Nanoseconds> fixedSilence(const Options& options)
 }  // namespace
 
 Session::Session(const Options& options, std::unique_ptr<ByteSource> source, DisplayWindow* window)
-    : m_options(options), m_source(std::move(source)), m_window(window),
-      m_decoder(fixedSilence(options))
+    : m_options(options), m_source(std::move(source)), m_window(window), m_decoder(fixedSilence(options))
 {
     m_queue.setWakeUp([this] { wakeUp(); });
     connect(&m_statusTimer, &QTimer::timeout, this, &Session::refreshStatus);
@@ -134,8 +133,8 @@ void Session::handle(const DecodedEvent& event)
     }
     m_cycleRate.add(event.arrival, 1);
     if (m_options.printCycles) {
-        printLine(std::string(event.kind == Kind::Blanking ? "B " : "C ") +
-                  std::to_string(event.sequence) + ' ' + wire::hexBytes(wire::encode(event.cycle)));
+        printLine(std::string(event.kind == Kind::Blanking ? "B " : "C ") + std::to_string(event.sequence) + ' ' +
+                  wire::hexBytes(wire::encode(event.cycle)));
     }
     if (m_window)
         m_window->showCycle(event.cycle);

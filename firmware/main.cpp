@@ -54,7 +54,10 @@ volatile uint16_t g_milliseconds;
 uint16_t milliseconds()
 {
     uint16_t value;
-    ATOMIC_BLOCK(ATOMIC_RESTORESTATE) { value = g_milliseconds; }
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE)
+    {
+        value = g_milliseconds;
+    }
     return value;
 }
 
@@ -113,8 +116,7 @@ uint8_t putText(char* text, uint8_t position, const char* word)
 
 // Line 2: the state in 6 columns, then "rs" and "lost" with their counts,
 // "68/s   rs 0  lost 0".
-void statusLine(char* text, LinkState state, uint16_t cyclesPerSecond, uint16_t realignments,
-                uint16_t lost)
+void statusLine(char* text, LinkState state, uint16_t cyclesPerSecond, uint16_t realignments, uint16_t lost)
 {
     for (uint8_t i = 0; i < textlcd::kColumns; ++i)
         text[i] = ' ';
@@ -189,8 +191,7 @@ void selfTest()
             lampchain::show(picture);
             for (uint8_t i = 0; i < textlcd::kColumns; ++i)
                 line[i] = ' ';
-            putNumber(line, putText(line, putNumber(line, putText(line, 0, "chip "), chip + 1U), "  lamp "),
-                      lamp + 1U);
+            putNumber(line, putText(line, putNumber(line, putText(line, 0, "chip "), chip + 1U), "  lamp "), lamp + 1U);
             textlcd::setLine(1, line);
             selfTestWait(kSelfTestStepMs);
         }

@@ -57,14 +57,20 @@ bool empty()
 uint16_t lostBytes()
 {
     uint16_t value;
-    ATOMIC_BLOCK(ATOMIC_RESTORESTATE) { value = g_lost; }
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE)
+    {
+        value = g_lost;
+    }
     return value;
 }
 
 uint16_t framingErrors()
 {
     uint16_t value;
-    ATOMIC_BLOCK(ATOMIC_RESTORESTATE) { value = g_framing; }
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE)
+    {
+        value = g_framing;
+    }
     return value;
 }
 

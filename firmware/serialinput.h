@@ -26,7 +26,7 @@ bool take(uint8_t& byte);
 bool empty();
 
 // Counters since begin(), saturating at their maximum.
-uint16_t lostBytes();      // ring full or data overrun
+uint16_t lostBytes();  // ring full or data overrun
 uint16_t framingErrors();
 
 }  // namespace serialinput

@@ -27,11 +27,11 @@ constexpr uint16_t counts(uint32_t microseconds)
 }
 
 // Waits, each for the slowest module with margin (see textlcd.h).
-constexpr uint16_t kWriteWait = counts(100);        // 112 us; 52.6 us at 190 kHz
-constexpr uint16_t kClearWait = counts(5000);       // 5 ms; 2.16 ms at 190 kHz
-constexpr uint16_t kPowerOnWait = counts(50000);    // 50 ms; 40 ms after Vcc reaches 4.5 V
-constexpr uint16_t kFirstSyncWait = counts(5000);   // 5 ms; 4.1 ms
-constexpr uint16_t kSyncWait = counts(150);         // 160 us; 100 us
+constexpr uint16_t kWriteWait = counts(100);       // 112 us; 52.6 us at 190 kHz
+constexpr uint16_t kClearWait = counts(5000);      // 5 ms; 2.16 ms at 190 kHz
+constexpr uint16_t kPowerOnWait = counts(50000);   // 50 ms; 40 ms after Vcc reaches 4.5 V
+constexpr uint16_t kFirstSyncWait = counts(5000);  // 5 ms; 4.1 ms
+constexpr uint16_t kSyncWait = counts(150);        // 160 us; 100 us
 
 // The initialisation by instruction: three times "8-bit interface" reaches
 // a known state from any state (also half-way through a 4-bit transfer),

@@ -37,8 +37,7 @@ std::int16_t lampByte(int level, bool barMode)
 }
 
 void UpdateFrameMatrix(LampFrame& frame, const std::array<float, LampFrame::kSize>& leftWidths,
-                       const std::array<float, LampFrame::kSize>& rightWidths,
-                       const std::function<bool()>& barMode)
+                       const std::array<float, LampFrame::kSize>& rightWidths, const std::function<bool()>& barMode)
 {
     for (int r = 1; r <= LampFrame::kSize; ++r) {
         frame(r, 5) = frame(r, 6);

@@ -43,7 +43,6 @@ std::int16_t lampByte(int level, bool barMode);
 // levels, read from the band widths, enter columns 1 and 8. barMode is asked
 // once per row.
 void UpdateFrameMatrix(LampFrame& frame, const std::array<float, LampFrame::kSize>& leftWidths,
-                       const std::array<float, LampFrame::kSize>& rightWidths,
-                       const std::function<bool()>& barMode);
+                       const std::array<float, LampFrame::kSize>& rightWidths, const std::function<bool()>& barMode);
 
 }  // namespace lumora

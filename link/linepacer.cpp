@@ -39,10 +39,9 @@ std::int64_t LinePacer::slotsBegunBy(Clock::time_point t) const
 LinePacer::Clock::time_point LinePacer::slotStart(std::int64_t slot) const
 {
     // Rounded up, so that slotsBegunBy(slotStart(k)) counts slot k.
-    const std::int64_t nanos =
-        slot / wire::kLineBytesPerSecond * kNanosPerSecond +
-        (slot % wire::kLineBytesPerSecond * kNanosPerSecond + wire::kLineBytesPerSecond - 1) /
-            wire::kLineBytesPerSecond;
+    const std::int64_t nanos = slot / wire::kLineBytesPerSecond * kNanosPerSecond +
+                               (slot % wire::kLineBytesPerSecond * kNanosPerSecond + wire::kLineBytesPerSecond - 1) /
+                                   wire::kLineBytesPerSecond;
     return m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(nanos));
 }
 

@@ -27,7 +27,7 @@ class LinePacer {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit LinePacer(Clock::duration lead) : m_lead(lead) {}
+    explicit LinePacer(Clock::duration lead) : m_lead(lead) { }
 
     // A fresh line, as for a newly opened device.
     void reset(Clock::time_point now);

@@ -50,19 +50,15 @@ std::string text(const QString& s)
 
 bool isPtySlave(int fd)
 {
-    struct stat st {};
+    struct stat st { };
     return ::fstat(fd, &st) == 0 && lumora::isPtySlave(st);
 }
 
 }  // namespace
 
 SerialLine::SerialLine(Yield yield, QObject* parent)
-    : QObject(parent),
-      m_yield(std::move(yield)),
-      m_wait(&EventPump::waitForEvents),
-      m_port(new QSerialPort(this)),
-      m_lineTimer(new QTimer(this)),
-      m_pacer(kPtyLead)
+    : QObject(parent), m_yield(std::move(yield)), m_wait(&EventPump::waitForEvents), m_port(new QSerialPort(this)),
+      m_lineTimer(new QTimer(this)), m_pacer(kPtyLead)
 {
     m_lineTimer->setTimerType(Qt::PreciseTimer);
     m_lineTimer->setInterval(kPacingTick);
@@ -109,8 +105,7 @@ QString SerialLine::device() const
 void SerialLine::setOutputBufferBytes(int bytes)
 {
     if (bytes < wire::kSmallestOutputBufferBytes || bytes > wire::kOutputBufferBytes)
-        throw Failure(FailureNumber::Internal, "an output buffer of " + std::to_string(bytes) +
-                                                   " bytes is outside " +
+        throw Failure(FailureNumber::Internal, "an output buffer of " + std::to_string(bytes) + " bytes is outside " +
                                                    std::to_string(wire::kSmallestOutputBufferBytes) + ".." +
                                                    std::to_string(wire::kOutputBufferBytes));
     m_outputBufferBytes = bytes;
@@ -261,10 +256,8 @@ Failure SerialLine::writeFailure(int errnoValue) const
     case EIO:
     case ENXIO:
     case ENODEV:
-    case EPIPE:
-        return Failure(FailureNumber::PortGone, reason);
-    default:
-        return Failure(FailureNumber::PortWriteFailed, reason);
+    case EPIPE: return Failure(FailureNumber::PortGone, reason);
+    default: return Failure(FailureNumber::PortWriteFailed, reason);
     }
 }
 
@@ -289,10 +282,9 @@ void SerialLine::waitUntilWaitingAtMost(int target)
         if (waiting < m_lastOutstanding) {
             m_lastProgress = now;
         } else if (now - m_lastProgress > m_stallLimit) {
-            remember(Failure(FailureNumber::PortWriteFailed,
-                             text(m_device) + ": the device has taken no byte for " +
-                                 std::to_string(m_stallLimit.count()) + " ms (" +
-                                 std::to_string(waiting) + " bytes waiting)"));
+            remember(Failure(FailureNumber::PortWriteFailed, text(m_device) + ": the device has taken no byte for " +
+                                                                 std::to_string(m_stallLimit.count()) + " ms (" +
+                                                                 std::to_string(waiting) + " bytes waiting)"));
             throwIfFailed();
         }
         m_lastOutstanding = waiting;
@@ -300,10 +292,9 @@ void SerialLine::waitUntilWaitingAtMost(int target)
         // When the line should have taken enough: a pty's by its clock, a
         // real port's at the line rate from now. A pty past that time has
         // a reader that stopped; its bytes move at the next pacing tick.
-        Clock::time_point wake =
-            m_isPty ? m_pacer.whenWaitingAtMost(target, m_lineQueue.size())
-                    : now + std::chrono::microseconds(static_cast<std::int64_t>(waiting - target) *
-                                                      1'000'000 / wire::kLineBytesPerSecond);
+        Clock::time_point wake = m_isPty ? m_pacer.whenWaitingAtMost(target, m_lineQueue.size())
+                                         : now + std::chrono::microseconds(static_cast<std::int64_t>(waiting - target) *
+                                                                           1'000'000 / wire::kLineBytesPerSecond);
         if (wake <= now)
             wake = now + kPacingTick;
         wake = std::min(wake, m_lastProgress + m_stallLimit + std::chrono::milliseconds(1));
@@ -348,8 +339,7 @@ void SerialLine::onPortError(int error)
     if (error == QSerialPort::NoError || !m_port->isOpen())
         return;
     const std::string reason = text(m_device) + ": " + text(m_port->errorString());
-    remember(Failure(error == QSerialPort::ResourceError ? FailureNumber::PortGone
-                                                         : FailureNumber::PortWriteFailed,
+    remember(Failure(error == QSerialPort::ResourceError ? FailureNumber::PortGone : FailureNumber::PortWriteFailed,
                      reason));
 }
 

@@ -95,7 +95,7 @@ std::map<QString, pid_t> flockHolders()
 // The process holding a flock() on the device, or empty.
 QString flockOwner(const QString& device, const std::map<QString, pid_t>& holders)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(device).constData(), &st) != 0)
         return {};
     const QString file = QStringLiteral("%1:%2:%3")
@@ -176,7 +176,7 @@ SerialPortList findSerialPorts(const QString& alsoDevice)
         canonicalDevices.push_back(canonicalDevice(entry.device));
     if (!alsoDevice.isEmpty()) {
         const QString device = canonicalDevice(alsoDevice);
-        struct stat st {};
+        struct stat st { };
         if (std::find(canonicalDevices.begin(), canonicalDevices.end(), device) == canonicalDevices.end() &&
             ::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode)) {
             SerialPortEntry entry;
@@ -247,21 +247,18 @@ namespace lumora {
 std::string openFailureReason(QSerialPort::SerialPortError error, const QString& errorString, const QString& path)
 {
     switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return std::strerror(ENOENT);
+    case QSerialPort::DeviceNotFoundError: return std::strerror(ENOENT);
     case QSerialPort::PermissionError: {
         // QSerialPort reports both a denied open() and a lock held by
         // another program as a permission error; the device's access bits
         // tell them apart.
         const QByteArray local = path.toLocal8Bit();
         if (::faccessat(AT_FDCWD, local.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES)
-            return std::string(std::strerror(EACCES)) +
-                   ". Add your user to the dialout group "
-                   "(sudo usermod -aG dialout $USER), then log out and in again.";
+            return std::string(std::strerror(EACCES)) + ". Add your user to the dialout group "
+                                                        "(sudo usermod -aG dialout $USER), then log out and in again.";
         return std::string(std::strerror(EBUSY)) + " (held by another program)";
     }
-    default:
-        return errorString.toStdString();
+    default: return errorString.toStdString();
     }
 }
 

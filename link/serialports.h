@@ -56,8 +56,7 @@ QString describeSerialPorts(const SerialPortList& list, const QString& chosen = 
 
 // Why QSerialPort could not open `path`, in words: absent, busy (held by
 // another program), no permission (with how to get it), or Qt's own text.
-std::string openFailureReason(QSerialPort::SerialPortError error, const QString& errorString,
-                              const QString& path);
+std::string openFailureReason(QSerialPort::SerialPortError error, const QString& errorString, const QString& path);
 // The report of a port that cannot be opened: `device` (as the user named
 // it), the reason, then the serial ports there are, `configured` marked.
 std::string openFailureReport(const QString& device, const std::string& reason, const QString& configured);

@@ -12,8 +12,7 @@ namespace lumora::meters {
 std::int32_t roundToInt32(double value)
 {
     const double rounded = std::nearbyint(value);  // FE_TONEAREST: halves to even
-    if (!(rounded >= std::numeric_limits<std::int32_t>::min() &&
-          rounded <= std::numeric_limits<std::int32_t>::max()))
+    if (!(rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max()))
         throw Failure(FailureNumber::Overflow, "width " + std::to_string(value));
     return static_cast<std::int32_t>(rounded);
 }
@@ -29,7 +28,8 @@ std::int32_t vuWidth(std::int16_t vu, std::int32_t vuMaxWidth)
 std::array<std::int32_t, kBands> bandSums(std::span<const std::uint8_t> values)
 {
     if (values.size() > kMaxBandValues)
-        throw Failure(FailureNumber::Overflow, std::to_string(values.size()) + " spectrum values (a 16-bit index counts " +
+        throw Failure(FailureNumber::Overflow, std::to_string(values.size()) +
+                                                   " spectrum values (a 16-bit index counts " +
                                                    std::to_string(kMaxBandValues) + ")");
     std::array<std::int32_t, kBands> sums{};
     const double n = static_cast<double>(values.size());

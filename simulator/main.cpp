@@ -190,8 +190,8 @@ void scheduleFaults(const Options& options, lumora::sim::Simulation& simulation)
     for (long reception : options.framingErrors)
         display.addFramingError(static_cast<std::uint64_t>(reception));
     if (options.lcdPoweredAt >= 0)
-        display.powerLcdAt(display.cycle() + static_cast<std::uint64_t>(options.lcdPoweredAt) *
-                                                 (lumora::sim::kClockHz / 1000));
+        display.powerLcdAt(display.cycle() +
+                           static_cast<std::uint64_t>(options.lcdPoweredAt) * (lumora::sim::kClockHz / 1000));
     if (options.lcdStrayE >= 0)
         simulation.at(milliseconds(options.lcdStrayE), [&display] { display.strayLcdPulse(); });
     if (options.lampsPowerUp >= 0)
@@ -234,20 +234,22 @@ void printSummary(lumora::sim::Simulation& simulation)
     std::fprintf(g_reports, "bytes taken by the bootloader: %llu\n",
                  static_cast<unsigned long long>(simulation.display().bytesToBootloader()));
     std::fprintf(g_reports, "updates: %llu\n", static_cast<unsigned long long>(counts.updates));
-    std::fprintf(g_reports, "LCD writes while busy: %llu\n", static_cast<unsigned long long>(counts.lcdWritesWhileBusy));
+    std::fprintf(g_reports, "LCD writes while busy: %llu\n",
+                 static_cast<unsigned long long>(counts.lcdWritesWhileBusy));
     std::fprintf(g_reports, "simulated: %.3f s in %.3f s wall (%.2fx real time)\n", simulated, wall,
-                wall > 0 ? simulated / wall : 0.0);
-    std::fprintf(g_reports, "largest lag behind real time: %.1f ms\n", static_cast<double>(simulation.maxLag().count()) / 1e3);
+                 wall > 0 ? simulated / wall : 0.0);
+    std::fprintf(g_reports, "largest lag behind real time: %.1f ms\n",
+                 static_cast<double>(simulation.maxLag().count()) / 1e3);
     std::fprintf(g_reports, "cpu awake: %.2f %%\n", cycles > 0 ? 100.0 * awake / cycles : 0.0);
     if (counts.receptions > 0) {
         const double perByte = awake / static_cast<double>(counts.receptions);
-        std::fprintf(g_reports, "awake cycles per received byte: %.0f (at 5760 bytes/s: %.1f %% of the CPU)\n",
-                     perByte, 100.0 * perByte * 5760 / lumora::sim::kClockHz);
+        std::fprintf(g_reports, "awake cycles per received byte: %.0f (at 5760 bytes/s: %.1f %% of the CPU)\n", perByte,
+                     100.0 * perByte * 5760 / lumora::sim::kClockHz);
     }
     if (counts.updates > 0)
         std::fprintf(g_reports, "update latency: mean %.0f us, max %.0f us\n",
-                    static_cast<double>(counts.latencyCyclesTotal) / static_cast<double>(counts.updates) / 16.0,
-                    static_cast<double>(counts.latencyCyclesMax) / 16.0);
+                     static_cast<double>(counts.latencyCyclesTotal) / static_cast<double>(counts.updates) / 16.0,
+                     static_cast<double>(counts.latencyCyclesMax) / 16.0);
 }
 
 }  // namespace
@@ -308,8 +310,9 @@ int main(int argc, char** argv)
     };
     simulation.onReset = [&] {
         if (options.printUpdates) {
-            std::fprintf(g_reports, "R %llu\n",
-                         static_cast<unsigned long long>(simulation.display().cycle() / (lumora::sim::kClockHz / 1000)));
+            std::fprintf(
+                g_reports, "R %llu\n",
+                static_cast<unsigned long long>(simulation.display().cycle() / (lumora::sim::kClockHz / 1000)));
             std::fflush(g_reports);
         }
     };
@@ -321,7 +324,7 @@ int main(int argc, char** argv)
     // that a Ctrl-C reaches Lumora alone, which still has to blank us.
     g_simulation = &simulation;
     for (int number : {SIGINT, SIGTERM}) {
-        struct sigaction previous {};
+        struct sigaction previous { };
         ::sigaction(number, nullptr, &previous);
         if (previous.sa_handler != SIG_IGN)
             std::signal(number, requestStop);

@@ -18,8 +18,7 @@ std::unique_ptr<PtyLine> PtyLine::create(const std::string& linkPath, std::strin
         return nullptr;
     // Opens from now on are the sender's.
     pty->m_openWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (pty->m_openWatch < 0 ||
-        ::inotify_add_watch(pty->m_openWatch, pty->slavePath().c_str(), IN_OPEN) < 0) {
+    if (pty->m_openWatch < 0 || ::inotify_add_watch(pty->m_openWatch, pty->slavePath().c_str(), IN_OPEN) < 0) {
         error = describeErrno("inotify on " + pty->slavePath());
         return nullptr;
     }

@@ -11,11 +11,11 @@
 extern "C" {
 #include <avr_ioport.h>
 #include <avr_uart.h>
+#include <hd44780.h>
 #include <sim_avr.h>
 #include <sim_elf.h>
 #include <sim_interrupts.h>
 #include <sim_irq.h>
-#include <hd44780.h>
 }
 
 namespace lumora::sim {
@@ -78,7 +78,9 @@ struct SimulatedDisplayWiring {
     std::array<PinContext, std::size(kWiring)> pins;
 };
 
-SimulatedDisplay::SimulatedDisplay() : m_lcd(std::make_unique<hd44780_t>()), m_chain(kRows) {}
+SimulatedDisplay::SimulatedDisplay() : m_lcd(std::make_unique<hd44780_t>()), m_chain(kRows)
+{
+}
 
 SimulatedDisplay::~SimulatedDisplay()
 {
@@ -239,8 +241,8 @@ void SimulatedDisplay::lcdEdge(bool high)
         if (!fourBit)
             m_lcdBusyUntil = m_avr->cycle + lcdExecutionCycles(static_cast<std::uint8_t>(m_lcdData << 4), m_lcdRs);
         else if (secondNibble)
-            m_lcdBusyUntil =
-                m_avr->cycle + lcdExecutionCycles(static_cast<std::uint8_t>(m_lcdFirstNibble << 4 | m_lcdData), m_lcdRs);
+            m_lcdBusyUntil = m_avr->cycle +
+                             lcdExecutionCycles(static_cast<std::uint8_t>(m_lcdFirstNibble << 4 | m_lcdData), m_lcdRs);
         else
             m_lcdFirstNibble = m_lcdData;
     }
@@ -396,8 +398,8 @@ void SimulatedDisplay::onPin(avr_irq_t*, std::uint32_t value, void* param)
             self->m_lcdRs = high;
         } else if (context->part != PinWire::LcdE) {
             const int bit = context->part - PinWire::LcdD4;
-            self->m_lcdData = static_cast<std::uint8_t>(high ? self->m_lcdData | 1U << bit
-                                                              : self->m_lcdData & ~(1U << bit));
+            self->m_lcdData =
+                static_cast<std::uint8_t>(high ? self->m_lcdData | 1U << bit : self->m_lcdData & ~(1U << bit));
         }
         if (!self->m_lcdPowered) {
             if (context->part == PinWire::LcdE)

@@ -76,19 +76,19 @@ struct DisplayState {
 };
 
 struct Update {
-    std::uint64_t sequence = 0;     // 1, 2, ...
-    std::uint64_t cycle = 0;        // simulated CPU cycle of the falling strobe
-    std::uint64_t latencyCycles = 0; // last reception before the strobe rose .. its fall
+    std::uint64_t sequence = 0;       // 1, 2, ...
+    std::uint64_t cycle = 0;          // simulated CPU cycle of the falling strobe
+    std::uint64_t latencyCycles = 0;  // last reception before the strobe rose .. its fall
     DisplayState state;
 };
 
 struct SimulationCounts {
-    std::uint64_t bytesFed = 0;          // into the simulated USART
-    std::uint64_t receptions = 0;        // RX interrupts the firmware served
-    std::uint64_t lateReceptions = 0;    // of those, later than kOverrunBudgetCycles
+    std::uint64_t bytesFed = 0;        // into the simulated USART
+    std::uint64_t receptions = 0;      // RX interrupts the firmware served
+    std::uint64_t lateReceptions = 0;  // of those, later than kOverrunBudgetCycles
     std::uint64_t updates = 0;
     std::uint64_t lcdWritesWhileBusy = 0;  // too soon after the last: the datasheet's wait broken
-    std::uint64_t sleptCycles = 0;       // CPU cycles spent asleep
+    std::uint64_t sleptCycles = 0;         // CPU cycles spent asleep
     std::uint64_t latencyCyclesTotal = 0;
     std::uint64_t latencyCyclesMax = 0;
 };
@@ -175,8 +175,8 @@ private:
     std::vector<std::uint64_t> m_framingErrors;  // receptions since the start
     bool m_selfTestJumper = false;
     SimulationCounts m_counts;
-    void* m_wiring = nullptr;  // the pins' callback contexts
-    void* m_uart = nullptr;    // simavr's USART0
+    void* m_wiring = nullptr;             // the pins' callback contexts
+    void* m_uart = nullptr;               // simavr's USART0
     std::uint64_t m_bootloaderFrom = 0;   // cycle
     std::uint64_t m_bootloaderUntil = 0;  // cycle
     std::uint64_t m_bootloaderTook = 0;   // bytes since the reset

@@ -45,8 +45,7 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
 {
     const Clock::time_point start = Clock::now();
     m_firstCycle = m_display->cycle();
-    const std::uint64_t limit =
-        simulatedLimit.count() > 0 ? m_firstCycle + cyclesIn(simulatedLimit) : UINT64_MAX;
+    const std::uint64_t limit = simulatedLimit.count() > 0 ? m_firstCycle + cyclesIn(simulatedLimit) : UINT64_MAX;
     bool behind = false;
     std::uint64_t nextFrame = m_firstCycle;
     std::vector<std::uint8_t> bytes;

@@ -10,8 +10,8 @@
 namespace lumora::sim {
 namespace {
 
-constexpr int kLampPitch = 12;         // px, lamp centre to centre
-constexpr int kGroupGap = 10;          // px between groups, doubled between the channels
+constexpr int kLampPitch = 12;  // px, lamp centre to centre
+constexpr int kGroupGap = 10;   // px between groups, doubled between the channels
 constexpr int kMargin = 16;
 constexpr int kLcdHeight = 70;
 const QColor kBackground(20, 20, 24);
@@ -75,8 +75,10 @@ void SimWindow::paintEvent(QPaintEvent*)
     const int left = lcd.x() + (lcd.width() - kLcdColumns * cell) / 2;
     for (int line = 0; line < kLcdLines; ++line) {
         const std::string& text = m_state.lines[static_cast<std::size_t>(line)];
-        const QRect lineRect(left, lcd.y() + 5 + line * (kLcdHeight - 10) / 2, kLcdColumns * cell, (kLcdHeight - 10) / 2);
-        painter.drawText(lineRect, Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(text.data(), static_cast<int>(text.size())));
+        const QRect lineRect(left, lcd.y() + 5 + line * (kLcdHeight - 10) / 2, kLcdColumns * cell,
+                             (kLcdHeight - 10) / 2);
+        painter.drawText(lineRect, Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::fromLatin1(text.data(), static_cast<int>(text.size())));
     }
 }
 

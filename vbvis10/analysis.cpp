@@ -15,7 +15,7 @@ namespace {
 
 // FFTW's planner keeps global state; every plan made or destroyed in this
 // process by this library goes through here.
-std::mutex &plannerMutex()
+std::mutex& plannerMutex()
 {
     static std::mutex mutex;
     return mutex;
@@ -33,7 +33,7 @@ uint8_t scaledByte(double above)
     return static_cast<uint8_t>(std::lround(255.0 * std::exp(kCurve * std::log(above))));
 }
 
-} // namespace
+}  // namespace
 
 double floorDbOfBin(std::size_t bin)
 {
@@ -80,8 +80,8 @@ SpectrumAnalyzer::SpectrumAnalyzer()
     // Scratch arrays only for planning; compute() runs the plan on its own
     // stack arrays, which FFTW_UNALIGNED permits.
     std::lock_guard lock(plannerMutex());
-    double *in = fftw_alloc_real(kFftLength);
-    fftw_complex *out = fftw_alloc_complex(kFftLength / 2 + 1);
+    double* in = fftw_alloc_real(kFftLength);
+    fftw_complex* out = fftw_alloc_complex(kFftLength / 2 + 1);
     fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(kFftLength), in, out,
                                           FFTW_ESTIMATE | FFTW_UNALIGNED | FFTW_DESTROY_INPUT);
     fftw_free(in);
@@ -120,4 +120,4 @@ void SpectrumAnalyzer::compute(std::span<const int16_t, kFftLength> samples,
     }
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -60,15 +60,14 @@ class SpectrumAnalyzer {
 public:
     SpectrumAnalyzer();
     ~SpectrumAnalyzer();
-    SpectrumAnalyzer(const SpectrumAnalyzer &) = delete;
-    SpectrumAnalyzer &operator=(const SpectrumAnalyzer &) = delete;
+    SpectrumAnalyzer(const SpectrumAnalyzer&) = delete;
+    SpectrumAnalyzer& operator=(const SpectrumAnalyzer&) = delete;
 
     // samples: the kFftLength newest samples, oldest first.
-    void compute(std::span<const int16_t, kFftLength> samples,
-                 std::span<uint8_t, kSpectrumValues> values) const;
+    void compute(std::span<const int16_t, kFftLength> samples, std::span<uint8_t, kSpectrumValues> values) const;
 
 private:
-    void *m_plan = nullptr; // fftw_plan; kept opaque so this header needs no fftw3.h
+    void* m_plan = nullptr;  // fftw_plan; kept opaque so this header needs no fftw3.h
     std::array<double, kFftLength> m_window{};
     // Per bin: the squared magnitude at its floor (at or below it: 0), and
     // 10 / -floor(f), so that 1 - dB / floor(f) = log10(power / floorPower) * that.
@@ -76,4 +75,4 @@ private:
     std::array<double, kSpectrumValues> m_dbScale{};
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -16,7 +16,7 @@ constexpr auto kPacingPeriod = std::chrono::milliseconds(5);
 // At most this many frames per render(): after a stall (a suspended
 // machine) the stream skips ahead instead of rendering seconds of backlog.
 constexpr std::int64_t kMaxChunkFrames = 4096;
-} // namespace
+}  // namespace
 
 PacedSource::~PacedSource()
 {
@@ -64,9 +64,9 @@ void PacedSource::run(std::stop_token stop)
         }
         wake += kPacingPeriod;
         if (const auto now = Clock::now(); wake < now)
-            wake = now; // overslept: no burst of catch-up wake-ups
+            wake = now;  // overslept: no burst of catch-up wake-ups
         std::this_thread::sleep_until(wake);
     }
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

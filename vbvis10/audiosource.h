@@ -25,20 +25,20 @@ class AudioSource {
 public:
     virtual ~AudioSource() = default;
     // Call before start(); the demand must outlive the source.
-    void setDemand(Demand *demand) { m_demand = demand; }
+    void setDemand(Demand* demand) { m_demand = demand; }
     // True: attached. False, with `error` set to one line saying why the
     // source cannot be opened.
-    virtual bool start(std::string &error) = 0;
+    virtual bool start(std::string& error) = 0;
 
 protected:
     // Sets `error` to `why`, and is false: `return fail(error, "...");`.
-    static bool fail(std::string &error, std::string why)
+    static bool fail(std::string& error, std::string why)
     {
         error = std::move(why);
         return false;
     }
 
-    Demand *m_demand = nullptr;
+    Demand* m_demand = nullptr;
 };
 
 // A source that makes its frames itself (a generated signal, a file) and so
@@ -50,7 +50,7 @@ protected:
 // values after a resume are whole, and then goes on in real time.
 class PacedSource : public AudioSource {
 public:
-    explicit PacedSource(SampleRing &ring) : m_ring(ring) {}
+    explicit PacedSource(SampleRing& ring) : m_ring(ring) { }
     ~PacedSource() override;
 
 protected:
@@ -66,8 +66,8 @@ protected:
 private:
     void run(std::stop_token stop);
 
-    SampleRing &m_ring;
+    SampleRing& m_ring;
     std::jthread m_thread;
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -19,40 +19,31 @@ Capture::Capture() = default;
 Capture::~Capture()
 {
     std::lock_guard lock(m_installMutex);
-    m_source.reset(); // stops the capture thread before the ring goes
+    m_source.reset();  // stops the capture thread before the ring goes
 }
 
-std::unique_ptr<AudioSource> Capture::makeSource(const SourceChoice &choice)
+std::unique_ptr<AudioSource> Capture::makeSource(const SourceChoice& choice)
 {
     std::unique_ptr<AudioSource> source;
     switch (choice.kind) {
-    case SourceChoice::Kind::Pulse:
-        source = std::make_unique<PulseSource>(m_ring, choice.argument);
-        break;
-    case SourceChoice::Kind::Fifo:
-        source = std::make_unique<FifoSource>(m_ring, choice.argument);
-        break;
-    case SourceChoice::Kind::File:
-        source = std::make_unique<FileSource>(m_ring, choice.argument);
-        break;
+    case SourceChoice::Kind::Pulse: source = std::make_unique<PulseSource>(m_ring, choice.argument); break;
+    case SourceChoice::Kind::Fifo: source = std::make_unique<FifoSource>(m_ring, choice.argument); break;
+    case SourceChoice::Kind::File: source = std::make_unique<FileSource>(m_ring, choice.argument); break;
     case SourceChoice::Kind::Demo:
-    case SourceChoice::Kind::Auto:
-        source = std::make_unique<DemoSource>(m_ring);
-        break;
+    case SourceChoice::Kind::Auto: source = std::make_unique<DemoSource>(m_ring); break;
     }
     source->setDemand(&m_demand);
     return source;
 }
 
-bool Capture::install(const char *choiceText, std::ostream &log)
+bool Capture::install(const char* choiceText, std::ostream& log)
 {
     std::lock_guard lock(m_installMutex);
     if (m_source)
         return true;
     const std::optional<SourceChoice> choice = parseSourceChoice(choiceText ? choiceText : "");
     if (!choice) {
-        log << kLogPrefix << "LUMORA_SOURCE=" << choiceText
-            << " is not one of " << kSourceChoiceForms << '\n';
+        log << kLogPrefix << "LUMORA_SOURCE=" << choiceText << " is not one of " << kSourceChoiceForms << '\n';
         return false;
     }
     if (choice->kind == SourceChoice::Kind::Auto) {
@@ -90,7 +81,7 @@ int16_t Capture::vu(int32_t channel) const
     return vuFromSamples(samples);
 }
 
-int16_t Capture::spectrum(int32_t channel, char *buffer, int32_t length) const
+int16_t Capture::spectrum(int32_t channel, char* buffer, int32_t length) const
 {
     m_demand.touch();
     if (buffer && length > 0) {
@@ -103,4 +94,4 @@ int16_t Capture::spectrum(int32_t channel, char *buffer, int32_t length) const
     return static_cast<int16_t>(kSpectrumValues);
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

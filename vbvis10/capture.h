@@ -33,7 +33,7 @@ public:
     // unset). True when attached; false, with one line on log saying why,
     // when the source cannot be opened. Once attached, further calls
     // change nothing and answer true.
-    bool install(const char *choice, std::ostream &log);
+    bool install(const char* choice, std::ostream& log);
 
     // RMS of the channel's newest 1024 samples in 16-bit units, 0..32767.
     // Channel 0 is left; any other channel is right.
@@ -42,19 +42,19 @@ public:
     // Writes the channel's 576 spectrum values as hex text into buffer, at
     // most length characters (none when length <= 0 or buffer is null), and
     // answers 576.
-    int16_t spectrum(int32_t channel, char *buffer, int32_t length) const;
+    int16_t spectrum(int32_t channel, char* buffer, int32_t length) const;
 
-    SampleRing &ring() { return m_ring; }
+    SampleRing& ring() { return m_ring; }
 
 private:
     // The source, not yet started, told when the calls ask for its values.
-    std::unique_ptr<AudioSource> makeSource(const SourceChoice &choice);
+    std::unique_ptr<AudioSource> makeSource(const SourceChoice& choice);
 
     SampleRing m_ring;
     SpectrumAnalyzer m_analyzer;
-    mutable Demand m_demand; // every vu() and spectrum() call touches it
+    mutable Demand m_demand;  // every vu() and spectrum() call touches it
     std::mutex m_installMutex;
     std::unique_ptr<AudioSource> m_source;
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -3,7 +3,9 @@
 
 namespace lumora::vbvis {
 
-Demand::Demand() : m_lastCall(Clock::now().time_since_epoch().count()) {}
+Demand::Demand() : m_lastCall(Clock::now().time_since_epoch().count())
+{
+}
 
 void Demand::touch()
 {
@@ -44,4 +46,4 @@ void Demand::setResumeHook(std::function<void()> hook)
     m_resumeHook = std::move(hook);
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -44,9 +44,9 @@ public:
 private:
     std::atomic<Clock::rep> m_lastCall;
     std::atomic<bool> m_paused{false};
-    std::mutex m_mutex; // guards the hook, and the wait against a lost wake-up
+    std::mutex m_mutex;  // guards the hook, and the wait against a lost wake-up
     std::condition_variable_any m_resumed;
     std::function<void()> m_resumeHook;
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

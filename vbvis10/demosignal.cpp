@@ -14,18 +14,18 @@ namespace {
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // Durations in frames at 44100 Hz: 120 beats per minute.
 constexpr std::int64_t kBeatFrames = kSampleRate / 2;
-constexpr std::int64_t kEighthFrames = kBeatFrames / 2; // hi-hats and bass notes
+constexpr std::int64_t kEighthFrames = kBeatFrames / 2;  // hi-hats and bass notes
 constexpr std::int64_t kBarFrames = 4 * kBeatFrames;
-constexpr double kSixteenthFrames = kEighthFrames / 2.0; // 5512.5: not a whole frame
-constexpr double kBar = 2.0;                             // seconds
+constexpr double kSixteenthFrames = kEighthFrames / 2.0;  // 5512.5: not a whole frame
+constexpr double kBar = 2.0;                              // seconds
 
 // Points per period of a tone colour; linear interpolation between them
 // stays within 0.1 of a 16-bit step of the exact sum of sines.
 constexpr std::size_t kWavePoints = 8192;
 
 struct Chord {
-    double bass;                 // Hz, one octave below the chord's root or lower
-    std::array<double, 3> notes; // Hz
+    double bass;                  // Hz, one octave below the chord's root or lower
+    std::array<double, 3> notes;  // Hz
 };
 
 // A minor, F major, C major, G major: one bar each.
@@ -51,7 +51,7 @@ std::vector<double> wave(int harmonics, double tilt)
 }
 
 // The tone colour at frequency f, time t (seconds).
-double tone(const std::vector<double> &period, double f, double t)
+double tone(const std::vector<double>& period, double f, double t)
 {
     const double cycles = f * t;
     const double position = (cycles - std::floor(cycles)) * kWavePoints;
@@ -60,8 +60,7 @@ double tone(const std::vector<double> &period, double f, double t)
     return period[index] + (period[index + 1] - period[index]) * fraction;
 }
 
-template <typename Shape>
-std::vector<double> overFrames(std::int64_t frames, Shape shape)
+template <typename Shape> std::vector<double> overFrames(std::int64_t frames, Shape shape)
 {
     std::vector<double> table(static_cast<std::size_t>(frames));
     for (std::size_t i = 0; i < table.size(); ++i)
@@ -69,28 +68,30 @@ std::vector<double> overFrames(std::int64_t frames, Shape shape)
     return table;
 }
 
-} // namespace
+}  // namespace
 
 DemoSignal::DemoSignal()
     : m_bassWave(wave(10, 1.0)), m_padWave(wave(6, 1.3)), m_arpWave(wave(8, 1.0)),
       // Kick: a sine falling from 120 to 45 Hz within a few tens of ms.
-      m_kick(overFrames(kBeatFrames, [](double t, double) {
-          const double phase = kTwoPi * (45.0 * t + 75.0 * 0.03 * (1.0 - std::exp(-t / 0.03)));
-          return 0.7 * std::exp(-t / 0.15) * std::sin(phase);
-      })),
+      m_kick(overFrames(kBeatFrames,
+                        [](double t, double) {
+                            const double phase = kTwoPi * (45.0 * t + 75.0 * 0.03 * (1.0 - std::exp(-t / 0.03)));
+                            return 0.7 * std::exp(-t / 0.15) * std::sin(phase);
+                        })),
       // Snare: a noise burst over a short 185 Hz body.
       m_snareNoise(overFrames(kBeatFrames, [](double t, double) { return 0.30 * std::exp(-t / 0.08); })),
-      m_snareBody(overFrames(kBeatFrames, [](double t, double) {
-          return 0.20 * std::exp(-t / 0.05) * std::sin(kTwoPi * 185.0 * t);
-      })),
+      m_snareBody(overFrames(
+          kBeatFrames, [](double t, double) { return 0.20 * std::exp(-t / 0.05) * std::sin(kTwoPi * 185.0 * t); })),
       m_eighthFade(overFrames(kEighthFrames, [](double t, double) { return std::exp(-t / 0.035); })),
       m_openHatFade(overFrames(kEighthFrames, [](double t, double) { return std::exp(-t / 0.15); })),
       m_bassFade(overFrames(kEighthFrames, [](double t, double) { return 0.35 * std::exp(-t / 0.2); })),
       // Time since the last sixteenth note, within an eighth.
-      m_tickFade(overFrames(kEighthFrames, [](double t, double i) {
-          const double inSixteenth = i < kSixteenthFrames ? t : t - kSixteenthFrames / kSampleRate;
-          return 0.006 * (1.0 + std::exp(-inSixteenth / 0.03));
-      })),
+      m_tickFade(overFrames(kEighthFrames,
+                            [](double t, double i) {
+                                const double inSixteenth =
+                                    i < kSixteenthFrames ? t : t - kSixteenthFrames / kSampleRate;
+                                return 0.006 * (1.0 + std::exp(-inSixteenth / 0.03));
+                            })),
       m_arpFade(overFrames(kEighthFrames, [](double t, double i) {
           const double inSixteenth = i < kSixteenthFrames ? t : t - kSixteenthFrames / kSampleRate;
           return 0.08 * std::exp(-inSixteenth / 0.06);
@@ -107,7 +108,7 @@ double DemoSignal::noise()
     return static_cast<double>(m_noiseState) / 2147483648.0 - 1.0;
 }
 
-double DemoSignal::sampleAt(std::int64_t frame, double &right)
+double DemoSignal::sampleAt(std::int64_t frame, double& right)
 {
     const double t = static_cast<double>(frame) / kSampleRate;
     const auto inBeat = static_cast<std::size_t>(frame % kBeatFrames);
@@ -115,7 +116,7 @@ double DemoSignal::sampleAt(std::int64_t frame, double &right)
     const std::int64_t beat = frame / kBeatFrames % 4;
     const std::int64_t eighth = frame / kEighthFrames % 8;
     const auto sixteenth = static_cast<std::int64_t>(static_cast<double>(frame) / kSixteenthFrames) % 16;
-    const Chord &chord = kProgression[static_cast<std::size_t>(frame / kBarFrames) % kProgression.size()];
+    const Chord& chord = kProgression[static_cast<std::size_t>(frame / kBarFrames) % kProgression.size()];
 
     const double kick = m_kick[inBeat];
 
@@ -172,4 +173,4 @@ void DemoSignal::render(std::span<int16_t> interleaved)
     }
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

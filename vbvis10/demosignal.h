@@ -26,20 +26,20 @@ public:
     void render(std::span<int16_t> interleaved);
 
 private:
-    double sampleAt(std::int64_t frame, double &right);
+    double sampleAt(std::int64_t frame, double& right);
     double noise();
 
-    std::vector<double> m_bassWave;  // one period: 10 harmonics, 1/k
-    std::vector<double> m_padWave;   // 6 harmonics, 1/k^1.3
-    std::vector<double> m_arpWave;   // 8 harmonics, 1/k
-    std::vector<double> m_kick;      // per sample of a beat
-    std::vector<double> m_snareNoise, m_snareBody; // per sample of a beat
-    std::vector<double> m_eighthFade, m_openHatFade, m_bassFade; // per sample of an eighth
-    std::vector<double> m_tickFade, m_arpFade; // per sample of an eighth, restarting each sixteenth
+    std::vector<double> m_bassWave;                               // one period: 10 harmonics, 1/k
+    std::vector<double> m_padWave;                                // 6 harmonics, 1/k^1.3
+    std::vector<double> m_arpWave;                                // 8 harmonics, 1/k
+    std::vector<double> m_kick;                                   // per sample of a beat
+    std::vector<double> m_snareNoise, m_snareBody;                // per sample of a beat
+    std::vector<double> m_eighthFade, m_openHatFade, m_bassFade;  // per sample of an eighth
+    std::vector<double> m_tickFade, m_arpFade;                    // per sample of an eighth, restarting each sixteenth
     std::int64_t m_frame = 0;
     std::uint32_t m_noiseState = 0x12345678u;
     double m_hatHistory = 0.0;
     double m_hatTone = 0.0;
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

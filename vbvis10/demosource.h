@@ -9,9 +9,9 @@ namespace lumora::vbvis {
 // Plays the built-in DemoSignal in real time on its own thread; never fails.
 class DemoSource final : public PacedSource {
 public:
-    explicit DemoSource(SampleRing &ring) : PacedSource(ring) {}
+    explicit DemoSource(SampleRing& ring) : PacedSource(ring) { }
     ~DemoSource() override { stopPacing(); }
-    bool start(std::string &) override
+    bool start(std::string&) override
     {
         startPacing();
         return true;
@@ -24,4 +24,4 @@ private:
     DemoSignal m_signal;
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

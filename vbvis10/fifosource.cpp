@@ -13,11 +13,13 @@
 namespace lumora::vbvis {
 
 namespace {
-constexpr std::size_t kFrameBytes = 4;  // two 16-bit samples
-constexpr std::size_t kReadBytes = 4096; // up to 23 ms per read
-} // namespace
+constexpr std::size_t kFrameBytes = 4;    // two 16-bit samples
+constexpr std::size_t kReadBytes = 4096;  // up to 23 ms per read
+}  // namespace
 
-FifoSource::FifoSource(SampleRing &ring, std::string path) : m_ring(ring), m_path(std::move(path)) {}
+FifoSource::FifoSource(SampleRing& ring, std::string path) : m_ring(ring), m_path(std::move(path))
+{
+}
 
 FifoSource::~FifoSource()
 {
@@ -32,9 +34,9 @@ FifoSource::~FifoSource()
             ::close(fd);
 }
 
-bool FifoSource::start(std::string &error)
+bool FifoSource::start(std::string& error)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(m_path.c_str(), &st) != 0)
         return fail(error, "cannot read the pipe " + m_path + ": " + std::strerror(errno));
     if (!S_ISFIFO(st.st_mode))
@@ -61,7 +63,7 @@ void FifoSource::run(std::stop_token stop)
 {
     std::vector<unsigned char> bytes(kReadBytes + kFrameBytes);
     std::vector<int16_t> frames;
-    std::size_t carried = 0; // bytes of a partial frame kept from the last read
+    std::size_t carried = 0;  // bytes of a partial frame kept from the last read
     bool wasPaused = false;
     while (!stop.stop_requested()) {
         // poll() skips a negative descriptor; the timeout only matters while
@@ -106,4 +108,4 @@ void FifoSource::run(std::stop_token stop)
     }
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

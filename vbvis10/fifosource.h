@@ -18,19 +18,19 @@ namespace lumora::vbvis {
 // reading so that the writer never blocks, and drops what it reads.
 class FifoSource final : public AudioSource {
 public:
-    FifoSource(SampleRing &ring, std::string path);
+    FifoSource(SampleRing& ring, std::string path);
     ~FifoSource() override;
-    bool start(std::string &error) override;
+    bool start(std::string& error) override;
 
 private:
     void run(std::stop_token stop);
     bool reopen();
 
-    SampleRing &m_ring;
+    SampleRing& m_ring;
     std::string m_path;
     int m_fd = -1;
-    int m_wake[2]{-1, -1}; // self-pipe: the destructor writes to end the poll
+    int m_wake[2]{-1, -1};  // self-pipe: the destructor writes to end the poll
     std::jthread m_thread;
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -13,18 +13,18 @@ namespace lumora::vbvis {
 
 namespace {
 constexpr std::size_t kBlockFrames = 2048;
-} // namespace
+}  // namespace
 
 // Bytes in memory read as a file through libsndfile's virtual I/O.
 struct MemoryFile {
     std::span<const std::uint8_t> bytes;
     sf_count_t position = 0;
 
-    static MemoryFile &of(void *user) { return *static_cast<MemoryFile *>(user); }
-    static sf_count_t length(void *user) { return static_cast<sf_count_t>(of(user).bytes.size()); }
-    static sf_count_t seek(sf_count_t offset, int whence, void *user)
+    static MemoryFile& of(void* user) { return *static_cast<MemoryFile*>(user); }
+    static sf_count_t length(void* user) { return static_cast<sf_count_t>(of(user).bytes.size()); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* user)
     {
-        MemoryFile &m = of(user);
+        MemoryFile& m = of(user);
         const sf_count_t size = static_cast<sf_count_t>(m.bytes.size());
         const sf_count_t base = whence == SEEK_CUR ? m.position : whence == SEEK_END ? size : 0;
         if (offset > size - base || offset < -base)
@@ -32,9 +32,9 @@ struct MemoryFile {
         m.position = base + offset;
         return m.position;
     }
-    static sf_count_t read(void *buffer, sf_count_t count, void *user)
+    static sf_count_t read(void* buffer, sf_count_t count, void* user)
     {
-        MemoryFile &m = of(user);
+        MemoryFile& m = of(user);
         const sf_count_t left = std::max<sf_count_t>(static_cast<sf_count_t>(m.bytes.size()) - m.position, 0);
         const sf_count_t n = std::clamp<sf_count_t>(count, 0, left);
         if (n > 0)
@@ -42,8 +42,8 @@ struct MemoryFile {
         m.position += n;
         return n;
     }
-    static sf_count_t write(const void *, sf_count_t, void *) { return 0; }
-    static sf_count_t tell(void *user) { return of(user).position; }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* user) { return of(user).position; }
 };
 
 LoopingSoundFile::LoopingSoundFile() = default;
@@ -54,10 +54,10 @@ LoopingSoundFile::~LoopingSoundFile()
         sf_close(m_file);
 }
 
-bool LoopingSoundFile::open(const std::string &path, std::string &error)
+bool LoopingSoundFile::open(const std::string& path, std::string& error)
 {
     SF_INFO info{};
-    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file) {
         error = "cannot play " + path + ": " + sf_strerror(nullptr);
         return false;
@@ -65,13 +65,13 @@ bool LoopingSoundFile::open(const std::string &path, std::string &error)
     return prepare(file, info.samplerate, info.channels, info.frames, path, error);
 }
 
-bool LoopingSoundFile::open(std::span<const std::uint8_t> bytes, const std::string &name, std::string &error)
+bool LoopingSoundFile::open(std::span<const std::uint8_t> bytes, const std::string& name, std::string& error)
 {
     static SF_VIRTUAL_IO io{MemoryFile::length, MemoryFile::seek, MemoryFile::read, MemoryFile::write,
                             MemoryFile::tell};
     m_memory = std::make_unique<MemoryFile>(MemoryFile{bytes, 0});
     SF_INFO info{};
-    SNDFILE *file = sf_open_virtual(&io, SFM_READ, &info, m_memory.get());
+    SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, m_memory.get());
     if (!file) {
         error = "cannot play " + name + ": " + sf_strerror(nullptr);
         return false;
@@ -79,8 +79,8 @@ bool LoopingSoundFile::open(std::span<const std::uint8_t> bytes, const std::stri
     return prepare(file, info.samplerate, info.channels, info.frames, name, error);
 }
 
-bool LoopingSoundFile::prepare(SNDFILE *file, int sampleRate, int channels, std::int64_t frames,
-                               const std::string &name, std::string &error)
+bool LoopingSoundFile::prepare(SNDFILE* file, int sampleRate, int channels, std::int64_t frames,
+                               const std::string& name, std::string& error)
 {
     m_file = file;
     std::optional<std::string> problem;
@@ -90,8 +90,7 @@ bool LoopingSoundFile::prepare(SNDFILE *file, int sampleRate, int channels, std:
         problem = "its sample rate of " + std::to_string(sampleRate) + " Hz is outside " +
                   std::to_string(kMinFileSampleRate) + " to " + std::to_string(kMaxFileSampleRate) + " Hz";
     else if (channels > kMaxFileChannels)
-        problem = "its " + std::to_string(channels) + " channels are more than " +
-                  std::to_string(kMaxFileChannels);
+        problem = "its " + std::to_string(channels) + " channels are more than " + std::to_string(kMaxFileChannels);
     if (!problem) {
         m_channels = channels;
         m_step = static_cast<double>(sampleRate) / kSampleRate;
@@ -111,7 +110,7 @@ bool LoopingSoundFile::prepare(SNDFILE *file, int sampleRate, int channels, std:
     return true;
 }
 
-bool LoopingSoundFile::nextFileFrame(float &left, float &right)
+bool LoopingSoundFile::nextFileFrame(float& left, float& right)
 {
     if (m_blockNext == m_blockFrames && !m_finished) {
         if (m_wholeFileInBlock) {
@@ -134,7 +133,7 @@ bool LoopingSoundFile::nextFileFrame(float &left, float &right)
         left = right = 0.0f;
         return false;
     }
-    const float *frame = m_block.data() + m_blockNext * static_cast<std::size_t>(m_channels);
+    const float* frame = m_block.data() + m_blockNext * static_cast<std::size_t>(m_channels);
     left = frame[0];
     right = m_channels > 1 ? frame[1] : frame[0];
     ++m_blockNext;
@@ -161,7 +160,7 @@ void LoopingSoundFile::render(std::span<int16_t> interleaved)
     }
 }
 
-FileSource::FileSource(SampleRing &ring, std::string path, std::ostream &log)
+FileSource::FileSource(SampleRing& ring, std::string path, std::ostream& log)
     : PacedSource(ring), m_path(std::move(path)), m_log(log)
 {
 }
@@ -171,7 +170,7 @@ FileSource::~FileSource()
     stopPacing();
 }
 
-bool FileSource::start(std::string &error)
+bool FileSource::start(std::string& error)
 {
     if (!m_sound.open(m_path, error))
         return false;
@@ -190,4 +189,4 @@ void FileSource::render(std::span<int16_t> interleaved)
     }
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -37,15 +37,15 @@ inline constexpr int kMaxFileChannels = 64;
 class LoopingSoundFile {
 public:
     LoopingSoundFile();
-    LoopingSoundFile(const LoopingSoundFile &) = delete;
-    LoopingSoundFile &operator=(const LoopingSoundFile &) = delete;
+    LoopingSoundFile(const LoopingSoundFile&) = delete;
+    LoopingSoundFile& operator=(const LoopingSoundFile&) = delete;
     ~LoopingSoundFile();
 
     // Opens the file at path, or the bytes in memory (which must outlive
     // this object) under the given name. True: ready to render. Otherwise
     // `error` is one line: "cannot play NAME: why".
-    bool open(const std::string &path, std::string &error);
-    bool open(std::span<const std::uint8_t> bytes, const std::string &name, std::string &error);
+    bool open(const std::string& path, std::string& error);
+    bool open(std::span<const std::uint8_t> bytes, const std::string& name, std::string& error);
 
     // Fills interleaved left/right frames (size is twice the frame count).
     void render(std::span<int16_t> interleaved);
@@ -54,20 +54,20 @@ public:
 
 private:
     // Checks what sf_open*() gave and primes the interpolation.
-    bool prepare(sf_private_tag *file, int sampleRate, int channels, std::int64_t frames, const std::string &name,
-                 std::string &error);
+    bool prepare(sf_private_tag* file, int sampleRate, int channels, std::int64_t frames, const std::string& name,
+                 std::string& error);
     // The next frame of the file as left/right in -1..1, looping at its end;
     // false (and silence) once the file is finished.
-    bool nextFileFrame(float &left, float &right);
+    bool nextFileFrame(float& left, float& right);
 
-    sf_private_tag *m_file = nullptr;
-    std::unique_ptr<MemoryFile> m_memory; // what open(bytes) reads
+    sf_private_tag* m_file = nullptr;
+    std::unique_ptr<MemoryFile> m_memory;  // what open(bytes) reads
     int m_channels = 0;
-    double m_step = 1.0;       // file frames per output frame
-    double m_position = 0.0;   // fraction between m_previous and m_current
+    double m_step = 1.0;      // file frames per output frame
+    double m_position = 0.0;  // fraction between m_previous and m_current
     float m_previous[2]{};
     float m_current[2]{};
-    std::vector<float> m_block; // frames read from the file, interleaved
+    std::vector<float> m_block;  // frames read from the file, interleaved
     std::size_t m_blockFrames = 0;
     std::size_t m_blockNext = 0;
     bool m_wholeFileInBlock = false;
@@ -80,18 +80,18 @@ private:
 // "libVbVis10: ..." line on `log`, written on the source's thread.
 class FileSource final : public PacedSource {
 public:
-    FileSource(SampleRing &ring, std::string path, std::ostream &log = std::cerr);
+    FileSource(SampleRing& ring, std::string path, std::ostream& log = std::cerr);
     ~FileSource() override;
-    bool start(std::string &error) override;
+    bool start(std::string& error) override;
 
 protected:
     void render(std::span<int16_t> interleaved) override;
 
 private:
     std::string m_path;
-    std::ostream &m_log;
+    std::ostream& m_log;
     LoopingSoundFile m_sound;
     bool m_reported = false;
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

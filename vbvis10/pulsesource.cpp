@@ -13,14 +13,15 @@
 namespace lumora::vbvis {
 
 struct PulseSource::Callbacks {
-    static void contextState(pa_context *context, void *userdata)
+    static void contextState(pa_context* context, void* userdata)
     {
-        auto *self = static_cast<PulseSource *>(userdata);
+        auto* self = static_cast<PulseSource*>(userdata);
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
             pa_context_set_subscribe_callback(context, &Callbacks::subscription, self);
-            if (pa_operation *op = pa_context_subscribe(
-                    context, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE),
+            if (pa_operation* op = pa_context_subscribe(
+                    context,
+                    static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE),
                     nullptr, nullptr))
                 pa_operation_unref(op);
             if (self->m_sourceName.empty())
@@ -32,16 +33,15 @@ struct PulseSource::Callbacks {
             self->settle(Attach::Failed, std::string("the sound server does not answer (") +
                                              pa_strerror(pa_context_errno(context)) + ")");
             self->m_ring.clear();
-            self->scheduleRetry(); // drops the dead context outside its own callback
+            self->scheduleRetry();  // drops the dead context outside its own callback
             break;
-        default:
-            break;
+        default: break;
         }
     }
 
-    static void subscription(pa_context *, pa_subscription_event_type_t type, uint32_t, void *userdata)
+    static void subscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata)
     {
-        auto *self = static_cast<PulseSource *>(userdata);
+        auto* self = static_cast<PulseSource*>(userdata);
         const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         // A server change may be a new default output; a new source may be
         // the one a named or a waiting stream has been missing.
@@ -49,24 +49,24 @@ struct PulseSource::Callbacks {
             self->lookUpSource();
     }
 
-    static void serverInfo(pa_context *, const pa_server_info *info, void *userdata)
+    static void serverInfo(pa_context*, const pa_server_info* info, void* userdata)
     {
         if (info)
-            static_cast<PulseSource *>(userdata)->followDefault(*info);
+            static_cast<PulseSource*>(userdata)->followDefault(*info);
     }
 
-    static void sinkInfo(pa_context *, const pa_sink_info *info, int eol, void *userdata)
+    static void sinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata)
     {
-        auto *self = static_cast<PulseSource *>(userdata);
+        auto* self = static_cast<PulseSource*>(userdata);
         if (eol == 0 && info && info->monitor_source_name) {
             self->connectStream(info->monitor_source_name);
             self->m_followedSink = info->name;
         }
     }
 
-    static void sourceInfo(pa_context *, const pa_source_info *info, int eol, void *userdata)
+    static void sourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata)
     {
-        auto *self = static_cast<PulseSource *>(userdata);
+        auto* self = static_cast<PulseSource*>(userdata);
         if (eol < 0) {
             self->settle(Attach::Failed, "the sound server has no source named " + self->m_sourceName);
             return;
@@ -78,12 +78,12 @@ struct PulseSource::Callbacks {
         }
     }
 
-    static void streamState(pa_stream *stream, void *userdata)
+    static void streamState(pa_stream* stream, void* userdata)
     {
-        auto *self = static_cast<PulseSource *>(userdata);
+        auto* self = static_cast<PulseSource*>(userdata);
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_READY)
-            self->followDemand(); // a call may have come while it connected corked
+            self->followDemand();  // a call may have come while it connected corked
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             // The recorded source vanished (an output unplugged or unloaded).
             self->m_ring.clear();
@@ -91,17 +91,17 @@ struct PulseSource::Callbacks {
         }
     }
 
-    static void streamRead(pa_stream *stream, std::size_t, void *userdata)
+    static void streamRead(pa_stream* stream, std::size_t, void* userdata)
     {
-        auto *self = static_cast<PulseSource *>(userdata);
-        const void *data = nullptr;
+        auto* self = static_cast<PulseSource*>(userdata);
+        const void* data = nullptr;
         std::size_t bytes = 0;
         const bool paused = self->m_corked;
         while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
             // No data with a size is a hole in the stream: skip it. Whatever
             // comes in after the cork is dropped.
             if (data && !paused)
-                self->m_ring.write({static_cast<const int16_t *>(data), bytes / sizeof(int16_t)});
+                self->m_ring.write({static_cast<const int16_t*>(data), bytes / sizeof(int16_t)});
             pa_stream_drop(stream);
         }
         if (!paused)
@@ -109,17 +109,16 @@ struct PulseSource::Callbacks {
     }
 
     // A call resumed the paused source: the resume hook's byte arrived.
-    static void resumed(pa_mainloop_api *, pa_io_event *, int fd, pa_io_event_flags_t, void *userdata)
+    static void resumed(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata)
     {
         char bytes[16];
-        while (::read(fd, bytes, sizeof bytes) > 0) {
-        }
-        static_cast<PulseSource *>(userdata)->followDemand();
+        while (::read(fd, bytes, sizeof bytes) > 0) { }
+        static_cast<PulseSource*>(userdata)->followDemand();
     }
 
-    static void retry(pa_mainloop_api *api, pa_time_event *event, const struct timeval *, void *userdata)
+    static void retry(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* userdata)
     {
-        auto *self = static_cast<PulseSource *>(userdata);
+        auto* self = static_cast<PulseSource*>(userdata);
         api->time_free(event);
         self->m_retry = nullptr;
         if (!self->m_context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(self->m_context))) {
@@ -135,8 +134,7 @@ struct PulseSource::Callbacks {
     }
 };
 
-PulseSource::PulseSource(SampleRing &ring, std::string sourceName)
-    : m_ring(ring), m_sourceName(std::move(sourceName))
+PulseSource::PulseSource(SampleRing& ring, std::string sourceName) : m_ring(ring), m_sourceName(std::move(sourceName))
 {
 }
 
@@ -165,14 +163,14 @@ PulseSource::~PulseSource()
 
 void PulseSource::closeWakePipe()
 {
-    for (int &fd : m_wake) {
+    for (int& fd : m_wake) {
         if (fd >= 0)
             ::close(fd);
         fd = -1;
     }
 }
 
-bool PulseSource::start(std::string &error)
+bool PulseSource::start(std::string& error)
 {
     m_loop = pa_threaded_mainloop_new();
     if (!m_loop)
@@ -181,14 +179,14 @@ bool PulseSource::start(std::string &error)
     if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0)
         return fail(error, "cannot start the sound server connection");
     pa_threaded_mainloop_lock(m_loop);
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_loop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
     m_wakeEvent = api->io_new(api, m_wake[0], PA_IO_EVENT_INPUT, &Callbacks::resumed, this);
     connectContext();
     pa_threaded_mainloop_unlock(m_loop);
     if (m_demand)
         m_demand->setResumeHook([fd = m_wake[1]] {
             const char byte = 1;
-            [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1); // full: a wake-up is pending anyway
+            [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);  // full: a wake-up is pending anyway
         });
     if (pa_threaded_mainloop_start(m_loop) < 0)
         return fail(error, "cannot start the sound server connection");
@@ -197,12 +195,9 @@ bool PulseSource::start(std::string &error)
     while (m_attach.load() == Attach::Pending && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     switch (m_attach.load()) {
-    case Attach::Attached:
-        return true;
-    case Attach::Failed:
-        return fail(error, m_attachError);
-    case Attach::Pending:
-        break;
+    case Attach::Attached: return true;
+    case Attach::Failed: return fail(error, m_attachError);
+    case Attach::Pending: break;
     }
     return fail(error, "the sound server does not answer in time");
 }
@@ -217,7 +212,7 @@ void PulseSource::settle(Attach result, std::string error)
 
 void PulseSource::connectContext()
 {
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_loop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
     m_context = pa_context_new(api, "Lumora");
     if (!m_context) {
         settle(Attach::Failed, "cannot make a sound server connection");
@@ -227,8 +222,8 @@ void PulseSource::connectContext()
     pa_context_set_state_callback(m_context, &Callbacks::contextState, this);
     // Never start a sound server of our own: no server means no sound.
     if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        settle(Attach::Failed, std::string("the sound server does not answer (") +
-                                   pa_strerror(pa_context_errno(m_context)) + ")");
+        settle(Attach::Failed,
+               std::string("the sound server does not answer (") + pa_strerror(pa_context_errno(m_context)) + ")");
         scheduleRetry();
     }
 }
@@ -265,21 +260,20 @@ void PulseSource::scheduleRetry()
     timeval when{};
     pa_gettimeofday(&when);
     pa_timeval_add(&when, static_cast<pa_usec_t>(std::chrono::microseconds(kRetryInterval).count()));
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_loop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
     m_retry = api->time_new(api, &when, &Callbacks::retry, this);
 }
 
 void PulseSource::lookUpSource()
 {
-    pa_operation *op = m_sourceName.empty()
-                           ? pa_context_get_server_info(m_context, &Callbacks::serverInfo, this)
-                           : pa_context_get_source_info_by_name(m_context, m_sourceName.c_str(),
-                                                                &Callbacks::sourceInfo, this);
+    pa_operation* op = m_sourceName.empty() ? pa_context_get_server_info(m_context, &Callbacks::serverInfo, this)
+                                            : pa_context_get_source_info_by_name(m_context, m_sourceName.c_str(),
+                                                                                 &Callbacks::sourceInfo, this);
     if (op)
         pa_operation_unref(op);
 }
 
-void PulseSource::followDefault(const pa_server_info &info)
+void PulseSource::followDefault(const pa_server_info& info)
 {
     if (!info.default_sink_name || !*info.default_sink_name) {
         // No output at all: record nothing until one appears.
@@ -289,12 +283,12 @@ void PulseSource::followDefault(const pa_server_info &info)
     }
     if (m_stream && m_followedSink == info.default_sink_name)
         return;
-    if (pa_operation *op = pa_context_get_sink_info_by_name(m_context, info.default_sink_name,
-                                                            &Callbacks::sinkInfo, this))
+    if (pa_operation* op =
+            pa_context_get_sink_info_by_name(m_context, info.default_sink_name, &Callbacks::sinkInfo, this))
         pa_operation_unref(op);
 }
 
-void PulseSource::connectStream(const std::string &device)
+void PulseSource::connectStream(const std::string& device)
 {
     dropStream();
     const pa_sample_spec spec{PA_SAMPLE_S16LE, kSampleRate, 2};
@@ -324,7 +318,7 @@ void PulseSource::connectStream(const std::string &device)
     m_device = device;
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis
 
 namespace lumora::vbvis {
 
@@ -337,7 +331,7 @@ void PulseSource::followDemand()
     const bool pause = m_demand->pauseIfIdle();
     if (pause == m_corked)
         return;
-    if (pa_operation *op = pa_stream_cork(m_stream, pause ? 1 : 0, nullptr, nullptr)) {
+    if (pa_operation* op = pa_stream_cork(m_stream, pause ? 1 : 0, nullptr, nullptr)) {
         pa_operation_unref(op);
         m_corked = pause;
         if (pause)
@@ -345,4 +339,4 @@ void PulseSource::followDemand()
     }
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

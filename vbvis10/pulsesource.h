@@ -31,12 +31,12 @@ namespace lumora::vbvis {
 class PulseSource final : public AudioSource {
 public:
     // sourceName: empty for the default output's monitor.
-    PulseSource(SampleRing &ring, std::string sourceName);
+    PulseSource(SampleRing& ring, std::string sourceName);
     ~PulseSource() override;
 
     // Waits until the server has answered (at most kAttachTimeout) and, for
     // a named source, until the server has said whether it exists.
-    bool start(std::string &error) override;
+    bool start(std::string& error) override;
 
     static constexpr std::chrono::milliseconds kRetryInterval{1000};
     static constexpr std::chrono::milliseconds kAttachTimeout{3000};
@@ -51,28 +51,28 @@ private:
     void dropStream();
     void scheduleRetry();
     void lookUpSource();
-    void followDefault(const pa_server_info &info);
-    void connectStream(const std::string &device);
+    void followDefault(const pa_server_info& info);
+    void connectStream(const std::string& device);
     void settle(Attach result, std::string error = {});
     void followDemand();
     void closeWakePipe();
 
-    struct Callbacks; // libpulse's C callbacks, defined beside the code
+    struct Callbacks;  // libpulse's C callbacks, defined beside the code
     friend struct Callbacks;
 
-    SampleRing &m_ring;
+    SampleRing& m_ring;
     const std::string m_sourceName;
-    pa_threaded_mainloop *m_loop = nullptr;
-    pa_context *m_context = nullptr;
-    pa_stream *m_stream = nullptr;
-    pa_time_event *m_retry = nullptr;
-    int m_wake[2]{-1, -1}; // the resume hook writes, the loop's io event reads
-    pa_io_event *m_wakeEvent = nullptr;
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;
+    pa_stream* m_stream = nullptr;
+    pa_time_event* m_retry = nullptr;
+    int m_wake[2]{-1, -1};  // the resume hook writes, the loop's io event reads
+    pa_io_event* m_wakeEvent = nullptr;
     bool m_corked = false;
-    std::string m_device;       // the source being recorded, empty while none
-    std::string m_followedSink; // the default output whose monitor m_device is
+    std::string m_device;        // the source being recorded, empty while none
+    std::string m_followedSink;  // the default output whose monitor m_device is
     std::atomic<Attach> m_attach{Attach::Pending};
-    std::string m_attachError; // written before m_attach becomes Failed
+    std::string m_attachError;  // written before m_attach becomes Failed
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

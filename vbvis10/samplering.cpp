@@ -6,8 +6,7 @@
 namespace lumora::vbvis {
 
 SampleRing::SampleRing(std::size_t capacityFrames, std::chrono::milliseconds staleAfter)
-    : m_capacity(std::max<std::size_t>(capacityFrames, 1)), m_staleAfter(staleAfter),
-      m_frames(m_capacity * 2, 0)
+    : m_capacity(std::max<std::size_t>(capacityFrames, 1)), m_staleAfter(staleAfter), m_frames(m_capacity * 2, 0)
 {
 }
 
@@ -48,7 +47,7 @@ bool SampleRing::readNewest(int channel, std::span<int16_t> out) const
     // The newest frame sits just before m_next; copy the last `count` frames
     // into the tail of `out` so that the newest sample is out.back().
     std::size_t frame = (m_next + m_capacity - count) % m_capacity;
-    int16_t *dest = out.data() + (out.size() - count);
+    int16_t* dest = out.data() + (out.size() - count);
     for (std::size_t i = 0; i < count; ++i) {
         dest[i] = m_frames[frame * 2 + lane];
         frame = frame + 1 == m_capacity ? 0 : frame + 1;
@@ -56,4 +55,4 @@ bool SampleRing::readNewest(int channel, std::span<int16_t> out) const
     return true;
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

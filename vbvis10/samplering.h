@@ -48,10 +48,10 @@ private:
     const std::size_t m_capacity;
     const std::chrono::milliseconds m_staleAfter;
     mutable std::mutex m_mutex;
-    std::vector<int16_t> m_frames; // interleaved, m_capacity frames
-    std::size_t m_next = 0;        // frame index the next write goes to
-    std::size_t m_filled = 0;      // frames written since the last clear, up to m_capacity
+    std::vector<int16_t> m_frames;  // interleaved, m_capacity frames
+    std::size_t m_next = 0;         // frame index the next write goes to
+    std::size_t m_filled = 0;       // frames written since the last clear, up to m_capacity
     Clock::time_point m_lastWrite{};
 };
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -19,19 +19,19 @@ std::optional<SourceChoice> parseSourceChoice(std::string_view text)
         return SourceChoice{Kind::Pulse, {}};
     if (text == "demo")
         return SourceChoice{Kind::Demo, {}};
-    static constexpr std::array<std::pair<std::string_view, Kind>, 3> kWithArgument{{
-        {"pulse:", Kind::Pulse}, {"fifo:", Kind::Fifo}, {"file:", Kind::File}}};
-    for (const auto &[prefix, kind] : kWithArgument)
+    static constexpr std::array<std::pair<std::string_view, Kind>, 3> kWithArgument{
+        {{"pulse:", Kind::Pulse}, {"fifo:", Kind::Fifo}, {"file:", Kind::File}}};
+    for (const auto& [prefix, kind] : kWithArgument)
         if (text.starts_with(prefix) && text.size() > prefix.size())
             return SourceChoice{kind, std::string(text.substr(prefix.size()))};
     return std::nullopt;
 }
 
-bool sourceChoiceUsable(const SourceChoice &choice, std::string &problem)
+bool sourceChoiceUsable(const SourceChoice& choice, std::string& problem)
 {
     if (choice.kind != SourceChoice::Kind::Fifo && choice.kind != SourceChoice::Kind::File)
         return true;
-    struct stat st {};
+    struct stat st { };
     if (::stat(choice.argument.c_str(), &st) != 0)
         problem = choice.argument + ": " + std::strerror(errno);
     else if (choice.kind == SourceChoice::Kind::Fifo && !S_ISFIFO(st.st_mode))
@@ -43,4 +43,4 @@ bool sourceChoiceUsable(const SourceChoice &choice, std::string &problem)
     return false;
 }
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -18,7 +18,7 @@ inline constexpr std::string_view kSourceChoiceForms = "auto, pulse, pulse:NAME,
 struct SourceChoice {
     enum class Kind { Auto, Pulse, Fifo, File, Demo };
     Kind kind = Kind::Auto;
-    std::string argument; // pulse: source name (empty: default output's monitor); fifo, file: path
+    std::string argument;  // pulse: source name (empty: default output's monitor); fifo, file: path
 };
 
 // Parses "auto", "pulse", "pulse:NAME", "fifo:PATH", "file:PATH" or "demo";
@@ -29,6 +29,6 @@ std::optional<SourceChoice> parseSourceChoice(std::string_view text);
 // `problem` saying why, for a fifo: path that is absent or not a named
 // pipe, a file: path that is absent or a directory. True for the other
 // kinds (a sound server is only asked at installation).
-bool sourceChoiceUsable(const SourceChoice &choice, std::string &problem);
+bool sourceChoiceUsable(const SourceChoice& choice, std::string& problem);
 
-} // namespace lumora::vbvis
+}  // namespace lumora::vbvis

@@ -11,13 +11,13 @@
 namespace {
 
 // Made on the first call of any function, stopped at process exit.
-lumora::vbvis::Capture &capture()
+lumora::vbvis::Capture& capture()
 {
     static lumora::vbvis::Capture instance;
     return instance;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -25,7 +25,7 @@ int16_t vbvis_install_plugin(void)
 {
     try {
         return capture().install(std::getenv("LUMORA_SOURCE"), std::cerr) ? 1 : 0;
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         std::cerr << "libVbVis10: cannot attach: " << e.what() << '\n';
     } catch (...) {
         std::cerr << "libVbVis10: cannot attach\n";
@@ -42,7 +42,7 @@ int16_t vbvis_vu(int32_t channel)
     }
 }
 
-int16_t vbvis_spectrum(int32_t channel, char *buffer, int32_t length)
+int16_t vbvis_spectrum(int32_t channel, char* buffer, int32_t length)
 {
     try {
         return capture().spectrum(channel, buffer, length);
@@ -51,4 +51,4 @@ int16_t vbvis_spectrum(int32_t channel, char *buffer, int32_t length)
     }
 }
 
-} // extern "C"
+}  // extern "C"

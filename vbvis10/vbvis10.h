@@ -91,7 +91,7 @@ VBVIS10_API int16_t vbvis_vu(int32_t channel);
 /* Writes the channel's spectrum into buffer (at most length characters,
  * never a NUL; nothing when length <= 0 or buffer is NULL) and returns the
  * number of spectrum values, 576. */
-VBVIS10_API int16_t vbvis_spectrum(int32_t channel, char *buffer, int32_t length);
+VBVIS10_API int16_t vbvis_spectrum(int32_t channel, char* buffer, int32_t length);
 
 #ifdef __cplusplus
 }

@@ -38,10 +38,7 @@ struct CountSet {
         CountSet set = none();
         const uint32_t inByte = static_cast<uint8_t>(1U << (offset & 7));
         const int byte = (offset >> 3) & 3;
-        const uint32_t bit = byte == 0   ? inByte
-                             : byte == 1 ? inByte << 8
-                             : byte == 2 ? inByte << 16
-                                         : inByte << 24;
+        const uint32_t bit = byte == 0 ? inByte : byte == 1 ? inByte << 8 : byte == 2 ? inByte << 16 : inByte << 24;
         if (offset < 32)
             set.low = bit;
         else if (offset < 64)
@@ -76,10 +73,7 @@ struct CountSet {
             high = 0;
     }
     // Whether the set holds the count at offset 83.
-    bool endsCycle() const
-    {
-        return (static_cast<uint8_t>(high >> 16) & (1U << (kTextLength - 1 - 16))) != 0;
-    }
+    bool endsCycle() const { return (static_cast<uint8_t>(high >> 16) & (1U << (kTextLength - 1 - 16))) != 0; }
     bool empty() const { return (low | middle | high) == 0; }
     bool operator==(const CountSet& other) const
     {

@@ -51,11 +51,11 @@
 namespace lumora {
 namespace wire {
 
-constexpr int kRows = 8;         // one row per spectrum band
-constexpr int kColumns = 8;      // lamp groups per row (4 history steps x 2 channels)
-constexpr int kLampsPerGroup = 8;  // bits of a lamp byte
+constexpr int kRows = 8;                               // one row per spectrum band
+constexpr int kColumns = 8;                            // lamp groups per row (4 history steps x 2 channels)
+constexpr int kLampsPerGroup = 8;                      // bits of a lamp byte
 constexpr int kLampBytes = kRows * kColumns;           // 64
-constexpr int kTextLength = 20;  // characters of text per cycle
+constexpr int kTextLength = 20;                        // characters of text per cycle
 constexpr int kCycleBytes = kLampBytes + kTextLength;  // 84
 constexpr int kMaxLevel = 8;
 
@@ -65,15 +65,14 @@ constexpr uint8_t kFirstTextByte = 0x20;  // ' '
 constexpr uint8_t kLastTextByte = 0x7E;   // '~'
 
 constexpr int32_t kBaudRate = 57600;
-constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+constexpr int kBitsPerByte = 10;                                                 // start bit, 8 data bits, stop bit
 constexpr int kLineBytesPerSecond = static_cast<int>(kBaudRate / kBitsPerByte);  // 5760
 
 // The lamp byte of a level 0..8: bar mode lights lamps 1..level
 // (2^level - 1), dot mode lamp `level` alone (2^(level - 1)).
 constexpr uint8_t levelLampByte(int level, bool barMode)
 {
-    return level <= 0 ? 0
-                      : static_cast<uint8_t>(barMode ? (1U << level) - 1U : 1U << (level - 1));
+    return level <= 0 ? 0 : static_cast<uint8_t>(barMode ? (1U << level) - 1U : 1U << (level - 1));
 }
 
 // Whether a byte is a level in bar mode (one less than a power of two) or

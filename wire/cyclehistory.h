@@ -33,8 +33,8 @@ public:
     // How a cycle's lamps compare with the history of the cycles before,
     // best first.
     enum class Verdict : uint8_t {
-        Keeps,      // at most one relation fails (a damaged byte)
-        Near,       // one in 16 fails: may hold a wrong byte next to a fault
+        Keeps,  // at most one relation fails (a damaged byte)
+        Near,   // one in 16 fails: may hold a wrong byte next to a fault
         Unclear,
         Breaks,     // one in 4 or more fails
         Unchecked,  // nothing to compare with
@@ -145,7 +145,6 @@ private:
     static constexpr int kVariedNeighbours = 16;  // of 56 in a frame
     static constexpr uint8_t kSkippedChecks = 7;
 
-
     // Cycles between two that end `bytes` apart: 1..3, or 0 when too close
     // or too far apart to compare.
     static uint8_t age(uint16_t bytes)
@@ -162,8 +161,8 @@ private:
     // `stride` bytes apart with columns 6, 7, 8 at `right` (of which only 8
     // is read 3 cycles on, 7 and 8 two cycles on). Without allVerdicts,
     // Unclear may stand for Breaks.
-    static Verdict compare(const uint8_t* bytes, uint8_t start, const uint8_t* old, uint8_t stride,
-                           uint8_t right, uint8_t cycles, bool allVerdicts)
+    static Verdict compare(const uint8_t* bytes, uint8_t start, const uint8_t* old, uint8_t stride, uint8_t right,
+                           uint8_t cycles, bool allVerdicts)
     {
         if (cycles == 0)
             return Verdict::Unchecked;
@@ -188,20 +187,32 @@ private:
             }
             const uint8_t* oldRight = old + right;
             if (cycles == 1) {
-                if (group[1] != old[0]) ++misses;
-                if (group[2] != old[1]) ++misses;
-                if (group[3] != old[2]) ++misses;
-                if (group[4] != oldRight[0]) ++misses;
-                if (group[5] != oldRight[1]) ++misses;
-                if (group[6] != oldRight[2]) ++misses;
+                if (group[1] != old[0])
+                    ++misses;
+                if (group[2] != old[1])
+                    ++misses;
+                if (group[3] != old[2])
+                    ++misses;
+                if (group[4] != oldRight[0])
+                    ++misses;
+                if (group[5] != oldRight[1])
+                    ++misses;
+                if (group[6] != oldRight[2])
+                    ++misses;
             } else if (cycles == 2) {
-                if (group[2] != old[0]) ++misses;
-                if (group[3] != old[1]) ++misses;
-                if (group[4] != oldRight[1]) ++misses;
-                if (group[5] != oldRight[2]) ++misses;
+                if (group[2] != old[0])
+                    ++misses;
+                if (group[3] != old[1])
+                    ++misses;
+                if (group[4] != oldRight[1])
+                    ++misses;
+                if (group[5] != oldRight[2])
+                    ++misses;
             } else {
-                if (group[3] != old[0]) ++misses;
-                if (group[4] != oldRight[2]) ++misses;
+                if (group[3] != old[0])
+                    ++misses;
+                if (group[4] != oldRight[2])
+                    ++misses;
             }
             first = static_cast<uint8_t>(first + kColumns);
         }

@@ -292,8 +292,7 @@ private:
             verdict = historyVerdict(ring(), oldest);
             if (verdict == Verdict::Breaks)
                 return Completed::Nothing;
-            if (keepsNearly(verdict) && m_pending == kCycleBytes &&
-                (m_searchAge > kCycleBytes || lastBytesFit()))
+            if (keepsNearly(verdict) && m_pending == kCycleBytes && (m_searchAge > kCycleBytes || lastBytesFit()))
                 return takeEndingCount(verdict);
         }
         const bool wholeCycleAfterCulprit =
@@ -352,7 +351,7 @@ private:
     {
         m_mode = Mode::InStep;
         if (isTextByte(byte)) {
-            ++m_counts.droppedBytes;  // the held cycle's first byte
+            ++m_counts.droppedBytes;                // the held cycle's first byte
             return takeEndingCount(m_heldVerdict);  // lamp 63 is a character: not blank
         }
         keepEarlier();
@@ -383,8 +382,8 @@ private:
         const CountSet beside = CountSet::only(before) | CountSet::only(after);
         const CountSet near = same | beside;
         const CountSet weakOnly = m_weak.without(m_strong);
-        const CountSet ranked[] = {m_strong & beside, m_weak & same, weakOnly & beside,
-                                   m_strong.without(near), weakOnly.without(near)};
+        const CountSet ranked[] = {m_strong & beside, m_weak & same, weakOnly & beside, m_strong.without(near),
+                                   weakOnly.without(near)};
         for (const CountSet& candidates : ranked) {
             if (!candidates.empty())
                 return candidates == CountSet::only(kCycleBytes - 1);
@@ -474,16 +473,16 @@ private:
     // trade places when the ring fills with a cycle in step.
     uint8_t m_buffers[2][kCycleBytes] = {};
     uint8_t m_cycleBuffer = 0;
-    uint8_t m_offset = kCycleBytes - 1; // offset of the latest byte in the count
+    uint8_t m_offset = kCycleBytes - 1;  // offset of the latest byte in the count
     uint8_t m_pending = 0;
-    uint8_t m_searchAge = 0;            // bytes since the culprit, it included; stops at 85
+    uint8_t m_searchAge = 0;  // bytes since the culprit, it included; stops at 85
     Mode m_mode = Mode::InStep;
-    bool m_blankSoFar = false;          // the cycle in step is blank up to m_offset
+    bool m_blankSoFar = false;                   // the cycle in step is blank up to m_offset
     Verdict m_heldVerdict = Verdict::Unchecked;  // of the count one byte later, while holding
-    uint8_t m_heldFirst = 0;            // the held cycle's first byte, while holding
+    uint8_t m_heldFirst = 0;                     // the held cycle's first byte, while holding
     CycleHistory m_history;
-    bool m_countKnown = false;          // a cycle was read since the start or the last silence
-    uint32_t m_droppedAtLast = 0;       // m_counts.droppedBytes when the last cycle was reported
+    bool m_countKnown = false;     // a cycle was read since the start or the last silence
+    uint32_t m_droppedAtLast = 0;  // m_counts.droppedBytes when the last cycle was reported
     CountSet m_strong = CountSet::none();
     CountSet m_weak = CountSet::none();
     Counts m_counts;

@@ -23,8 +23,7 @@
 namespace lumora {
 namespace wire {
 
-template <typename Duration, uint8_t LearningCycles>
-class LearnedSilence {
+template <typename Duration, uint8_t LearningCycles> class LearnedSilence {
 public:
     static constexpr uint8_t kFactor = 6;
 
@@ -34,7 +33,7 @@ public:
         Duration ceiling;
     };
 
-    explicit LearnedSilence(const Limits& limits) : m_limits(limits), m_threshold(limits.initial) {}
+    explicit LearnedSilence(const Limits& limits) : m_limits(limits), m_threshold(limits.initial) { }
 
     // A pause between two bytes of the cycle being read.
     void pauseInCycle(Duration pause)

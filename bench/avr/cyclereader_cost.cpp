@@ -24,8 +24,7 @@ constexpr uint16_t kCycles = 200;
 
 void put(char c)
 {
-    while ((UCSR0A & (1 << UDRE0)) == 0) {
-    }
+    while ((UCSR0A & (1 << UDRE0)) == 0) { }
     UDR0 = static_cast<uint8_t>(c);
 }
 
@@ -165,8 +164,7 @@ int main()
     measure("random bytes", Stream::Random, Fault::None);
     measure("history, in step", Stream::History, Fault::None);
     measure("history, a byte lost every 10 cycles", Stream::History, Fault::Lost);
-    measure("history and two-way seams, a byte lost or added every 10 cycles", Stream::TwoWaySeams,
-            Fault::LostOrAdded);
+    measure("history and two-way seams, a byte lost or added every 10 cycles", Stream::TwoWaySeams, Fault::LostOrAdded);
     cli();
     sleep_cpu();
 }

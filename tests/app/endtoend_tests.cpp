@@ -28,7 +28,7 @@ std::string hexOf(const lumora::wire::Cycle& cycle)
     return hex;
 }
 
-class EndToEnd : public ::testing::TestWithParam<int> {};
+class EndToEnd : public ::testing::TestWithParam<int> { };
 
 TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
 {
@@ -59,9 +59,8 @@ TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(kCycles));
 
     if (display.state() != QProcess::NotRunning) {
-        ASSERT_TRUE(display.waitForFinished(20000))
-            << "lumora-display did not see the blanking; it printed:\n"
-            << display.readAllStandardOutput().right(2000).toStdString();
+        ASSERT_TRUE(display.waitForFinished(20000)) << "lumora-display did not see the blanking; it printed:\n"
+                                                    << display.readAllStandardOutput().right(2000).toStdString();
     }
     EXPECT_EQ(display.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(display.exitCode(), 0);
@@ -86,6 +85,8 @@ TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
 
 INSTANTIATE_TEST_SUITE_P(OutputBuffer, EndToEnd,
                          ::testing::Values(lumora::wire::kOutputBufferBytes, lumora::wire::kSmallestOutputBufferBytes),
-                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "Bytes"; });
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param) + "Bytes";
+                         });
 
 }  // namespace

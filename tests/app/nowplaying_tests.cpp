@@ -97,7 +97,10 @@ protected:
         return slices;
     }
 
-    static std::string slice(const std::string& text) { return lumora::marqueeText(QString::fromStdString(text)).substr(0, 20); }
+    static std::string slice(const std::string& text)
+    {
+        return lumora::marqueeText(QString::fromStdString(text)).substr(0, 20);
+    }
 
     lumora::test::TestBridge lib;
     lumora::test::Pty pty;

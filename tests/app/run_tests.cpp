@@ -61,10 +61,7 @@ protected:
     }
 
     // Presses Stop at the run's first pass through the event pump.
-    void stopAfterStart()
-    {
-        QTimer::singleShot(0, frm.Command2, &QPushButton::click);
-    }
+    void stopAfterStart() { QTimer::singleShot(0, frm.Command2, &QPushButton::click); }
 
     // Waits until the reader has seen n bytes (the slave may still be
     // draining its last bytes when the run returns).
@@ -116,12 +113,9 @@ TEST_F(RunTest, StopDuringFirstCycleSendsOneFrameThenBlanking)
     const std::string spaces = std::string(201, ' ') + '\0';
     const std::string empty(1, '\0');
     const std::vector<lumora::test::BridgeCall> expected = {
-        {TESTBRIDGE_VU, 0, -1, false, {}},
-        {TESTBRIDGE_VU, 1, -1, false, {}},
-        {TESTBRIDGE_SPECTRUM, 0, 0, true, empty},
-        {TESTBRIDGE_SPECTRUM, 0, 201, true, spaces},
-        {TESTBRIDGE_SPECTRUM, 0, 0, true, empty},
-        {TESTBRIDGE_SPECTRUM, 1, 201, true, spaces},
+        {TESTBRIDGE_VU, 0, -1, false, {}},        {TESTBRIDGE_VU, 1, -1, false, {}},
+        {TESTBRIDGE_SPECTRUM, 0, 0, true, empty}, {TESTBRIDGE_SPECTRUM, 0, 201, true, spaces},
+        {TESTBRIDGE_SPECTRUM, 0, 0, true, empty}, {TESTBRIDGE_SPECTRUM, 1, 201, true, spaces},
     };
     EXPECT_EQ(calls, expected);
 }
@@ -197,10 +191,10 @@ TEST_F(RunTest, PendingClicksAndTicksAreServicedWithinOneGroupsYields)
     const auto postClick = [](QWidget* widget) {
         const QPointF at = QRectF(widget->rect()).center();
         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-            QCoreApplication::postEvent(widget, new QMouseEvent(type, at, widget->mapToGlobal(at), Qt::LeftButton,
-                                                                type == QEvent::MouseButtonPress ? Qt::LeftButton
-                                                                                                 : Qt::NoButton,
-                                                                Qt::NoModifier));
+            QCoreApplication::postEvent(
+                widget,
+                new QMouseEvent(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier));
     };
     struct Case {
         const char* what;
@@ -323,7 +317,8 @@ void startRunExpectingFailure(const std::string& port, const std::function<void(
 // says how to choose one.
 TEST_F(RunFailureTest, MissingDeviceIsReportedWithThePortsThereAreAndHowToChooseOne)
 {
-    EXPECT_EXIT(startRunExpectingFailure("/dev/lumora-no-such-port", [](FrmMain&) {}), ::testing::ExitedWithCode(lumora::kExitFailure),
+    EXPECT_EXIT(startRunExpectingFailure("/dev/lumora-no-such-port", [](FrmMain&) {}),
+                ::testing::ExitedWithCode(lumora::kExitFailure),
                 "run-time error 1005: .*/dev/lumora-no-such-port.*No such file.*"
                 "Serial ports on this computer:\n  (none found|/dev/).*"
                 "Choose the display's port with --port DEVICE, or with a line port=DEVICE\n"
@@ -333,11 +328,12 @@ TEST_F(RunFailureTest, MissingDeviceIsReportedWithThePortsThereAreAndHowToChoose
 TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
 {
     Pty pty;
-    EXPECT_EXIT(startRunExpectingFailure(pty.slave(), [&](FrmMain&) {
-                    static QSerialPort other(QString::fromStdString(pty.slave()));
-                    if (!other.open(QIODevice::WriteOnly))
-                        std::_Exit(12);
-                }),
+    EXPECT_EXIT(startRunExpectingFailure(pty.slave(),
+                                         [&](FrmMain&) {
+                                             static QSerialPort other(QString::fromStdString(pty.slave()));
+                                             if (!other.open(QIODevice::WriteOnly))
+                                                 std::_Exit(12);
+                                         }),
                 ::testing::ExitedWithCode(lumora::kExitFailure),
                 "run-time error 1005: .*/dev/pts/[0-9]+: Device or resource busy.*"
                 "Serial ports on this computer:.*/dev/pts/[0-9]+: pseudo-terminal; busy, locked by [^\n]*<- chosen");
@@ -349,28 +345,32 @@ TEST_F(RunFailureTest, DeviceHeldByAnotherProgramIsReported)
 TEST_F(RunFailureTest, SecondSignalWhileTheFirstIsHandledEndsAtOnce)
 {
     Pty pty;
-    EXPECT_EXIT(startRunExpectingFailure(pty.slave(), [&](FrmMain& frm) {
-                    if (!lumora::closeOnSignals(frm))
-                        std::_Exit(12);
-                    static const int filler = ::open(pty.slave().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
-                    QTimer::singleShot(0, [] {
-                        const char block[256] = {};
-                        for (int refusals = 0; refusals < 5; ::usleep(10000))
-                            refusals = ::write(filler, block, sizeof block) > 0 ? 0 : refusals + 1;
-                        std::raise(SIGTERM);
-                    });
-                    QTimer::singleShot(300, [] { std::raise(SIGTERM); });
-                }),
+    EXPECT_EXIT(startRunExpectingFailure(pty.slave(),
+                                         [&](FrmMain& frm) {
+                                             if (!lumora::closeOnSignals(frm))
+                                                 std::_Exit(12);
+                                             static const int filler =
+                                                 ::open(pty.slave().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+                                             QTimer::singleShot(0, [] {
+                                                 const char block[256] = {};
+                                                 for (int refusals = 0; refusals < 5; ::usleep(10000))
+                                                     refusals =
+                                                         ::write(filler, block, sizeof block) > 0 ? 0 : refusals + 1;
+                                                 std::raise(SIGTERM);
+                                             });
+                                             QTimer::singleShot(300, [] { std::raise(SIGTERM); });
+                                         }),
                 ::testing::KilledBySignal(SIGTERM), "");
 }
 
 TEST_F(RunFailureTest, DisplayGoingAwayMidRunIsReported)
 {
     Pty pty;
-    EXPECT_EXIT(startRunExpectingFailure(pty.slave(), [&](FrmMain& frm) {
-                    QTimer::singleShot(200, [&] { pty.closeMaster(); });
-                    (void)frm;
-                }),
+    EXPECT_EXIT(startRunExpectingFailure(pty.slave(),
+                                         [&](FrmMain& frm) {
+                                             QTimer::singleShot(200, [&] { pty.closeMaster(); });
+                                             (void)frm;
+                                         }),
                 ::testing::ExitedWithCode(lumora::kExitFailure),
                 "run-time error 1007: .*/dev/pts/[0-9]+: Input/output error");
 }

@@ -73,13 +73,25 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsFileBeatsDefault)
         {{}, {}, {}, fullFile, {"/dev/ttyUSB3", file, "fifo:" + fifo, 168, "", "", false}},
         {{}, "/dev/ttyACM0", "demo", fullFile, {"/dev/ttyACM0", "LUMORA_PORT", "demo", 168, "", "", false}},
         {{"--port", "/dev/pts/9", "--source", "pulse", "--output-buffer", "84"},
-         "/dev/ttyACM0", "demo", fullFile, {"/dev/pts/9", "--port", "pulse", 84, "", "", false}},
-        {{"--output-buffer=256"}, {}, {}, QStringLiteral("source=demo\n"),
+         "/dev/ttyACM0",
+         "demo",
+         fullFile,
+         {"/dev/pts/9", "--port", "pulse", 84, "", "", false}},
+        {{"--output-buffer=256"},
+         {},
+         {},
+         QStringLiteral("source=demo\n"),
          {"/dev/ttyS0", "default", "demo", 256, "", "", false}},
-        {{"--source", "auto"}, {}, "pulse:monitor", QStringLiteral("[General]\nport=/dev/ttyS1\n"),
+        {{"--source", "auto"},
+         {},
+         "pulse:monitor",
+         QStringLiteral("[General]\nport=/dev/ttyS1\n"),
          {"/dev/ttyS1", file, "auto", 512, "", "", false}},
         {{}, {}, {}, textFile, {"/dev/ttyS0", "default", "auto", 512, " Hello, desk ", "Idle", true}},
-        {{"--text", "now-playing", "--start"}, {}, {}, QStringLiteral("text=Hello\n"),
+        {{"--text", "now-playing", "--start"},
+         {},
+         {},
+         QStringLiteral("text=Hello\n"),
          {"/dev/ttyS0", "default", "auto", 512, "now-playing", "", true}},
     };
     for (const Case& c : cases) {
@@ -107,9 +119,9 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsFileBeatsDefault)
 
 TEST(Settings, QtsOwnArgumentsGoToQt)
 {
-    const auto startUp = readStartUp({"lumora", "-platform", "offscreen", "--port", "/dev/ttyUSB0", "-style=fusion",
-                                      "--reverse"},
-                                     SettingsHome().environment());
+    const auto startUp =
+        readStartUp({"lumora", "-platform", "offscreen", "--port", "/dev/ttyUSB0", "-style=fusion", "--reverse"},
+                    SettingsHome().environment());
     EXPECT_EQ(startUp.error, QString());
     EXPECT_EQ(startUp.qtArguments, QStringList({"-platform", "offscreen", "-style=fusion", "--reverse"}));
     EXPECT_EQ(startUp.settings.port, "/dev/ttyUSB0");
@@ -172,7 +184,9 @@ TEST(LumoraProgram, EachWrongSettingIsNamedAndEndsWithStatusTwo)
         {{}, {}, QStringLiteral("port=\n"), file + ": port=: names no device"},
         {{}, {}, QStringLiteral("port=/dev/a,/dev/b\n"), file + ": port=/dev/a,/dev/b: a value with a comma needs"},
         {{}, {}, QStringLiteral("Port=/dev/ttyUSB0\n"), file + ": unknown key 'Port'"},
-        {{"--port", "/dev/ttyUSB0"}, {}, QStringLiteral("[display]\nport=/dev/ttyUSB0\n"),
+        {{"--port", "/dev/ttyUSB0"},
+         {},
+         QStringLiteral("[display]\nport=/dev/ttyUSB0\n"),
          file + ": unknown key 'display/port'"},
         {{"--list-ports"}, {}, QStringLiteral("# my display\nport=/dev/ttyUSB0\n"), file + ": not a settings file"},
         {{}, {}, QStringLiteral("start=yes\n"), file + ": start=yes: not true or false"},
@@ -279,7 +293,7 @@ TEST(LumoraProgram, TextSettingReachesTheLineAsItCanShowIt)
 {
     struct Case {
         QString text;
-        QString shown;   // the text as the line shows it; empty: refused
+        QString shown;  // the text as the line shows it; empty: refused
         QString refusal = {};
     };
     const Case cases[] = {
@@ -299,8 +313,8 @@ TEST(LumoraProgram, TextSettingReachesTheLineAsItCanShowIt)
         QProcessEnvironment environment = home.environment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         lumora.setProcessEnvironment(environment);
-        lumora.start(LUMORA_PROGRAM, {"--start", "--source", "demo", "--port", QString::fromStdString(pty.slave()),
-                                      "--text", c.text});
+        lumora.start(LUMORA_PROGRAM,
+                     {"--start", "--source", "demo", "--port", QString::fromStdString(pty.slave()), "--text", c.text});
         ASSERT_TRUE(lumora.waitForStarted());
         if (c.shown.isEmpty()) {
             ASSERT_TRUE(lumora.waitForFinished(30000));

@@ -41,8 +41,8 @@ TEST_F(BridgeTest, InstallPluginMapsAnyNonZeroResultToTrue)
 
 TEST_F(BridgeTest, GetVuPassesValuesThroughAndReadsNegativesAsZero)
 {
-    for (auto [value, expected] : {std::pair<std::int16_t, std::int16_t>{-5, 0}, {16000, 16000},
-                                   {0, 0}, {32767, 32767}, {-32768, 0}}) {
+    for (auto [value, expected] :
+         {std::pair<std::int16_t, std::int16_t>{-5, 0}, {16000, 16000}, {0, 0}, {32767, 32767}, {-32768, 0}}) {
         lib.setVu(1, value);
         EXPECT_EQ(bridge::GetVu(1), expected) << "library value " << value;
     }
@@ -68,7 +68,12 @@ TEST_F(BridgeTest, GetSpectrumDecodesEachHexPair)
         {"a leading blank is skipped", 3, " F\t7\n1", {15, 7, 1}},
         {"a trailing blank ends the digits", 2, "F 1 ", {15, 1}},
         {"a non-digit ends the digits", 3, "G11GZZ", {0, 1, 0}},
-        {"a NUL ends the digits", 3, std::string("1\0\0" "22A", 6), {1, 0, 42}},
+        {"a NUL ends the digits",
+         3,
+         std::string("1\0\0"
+                     "22A",
+                     6),
+         {1, 0, 42}},
         {"the last character is never decoded", 2, "01027", {1, 2}},
     };
     for (const auto& c : cases) {
@@ -186,21 +191,27 @@ void expectFailureInFreshProcess(const char* libraryDir, void (*call)(), int num
 
 TEST(BridgeLoading, MissingLibraryFailsAtTheInstallationCall)
 {
-    expectFailureInFreshProcess(LUMORA_NO_BRIDGE_DIR, [] { bridge::InstallPlugin(); }, 1001,
-                                "Library not found: libVbVis10.so");
+    expectFailureInFreshProcess(
+        LUMORA_NO_BRIDGE_DIR, [] { bridge::InstallPlugin(); }, 1001, "Library not found: libVbVis10.so");
 }
 
 TEST(BridgeLoading, MissingFunctionsFailAtTheirOwnFirstCall)
 {
-    expectFailureInFreshProcess(LUMORA_PARTIAL_BRIDGE_DIR, [] {
-        if (bridge::InstallPlugin() != -1)
-            std::_Exit(4);
-        bridge::GetVu(0);
-    }, 1002, "vbvis_vu");
-    expectFailureInFreshProcess(LUMORA_PARTIAL_BRIDGE_DIR, [] {
-        bridge::InstallPlugin();
-        bridge::GetSpectrum(0);
-    }, 1002, "vbvis_spectrum");
+    expectFailureInFreshProcess(
+        LUMORA_PARTIAL_BRIDGE_DIR,
+        [] {
+            if (bridge::InstallPlugin() != -1)
+                std::_Exit(4);
+            bridge::GetVu(0);
+        },
+        1002, "vbvis_vu");
+    expectFailureInFreshProcess(
+        LUMORA_PARTIAL_BRIDGE_DIR,
+        [] {
+            bridge::InstallPlugin();
+            bridge::GetSpectrum(0);
+        },
+        1002, "vbvis_spectrum");
 }
 
 }  // namespace

@@ -66,9 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const DecoderCounts& counts = decoder.counts();
     const auto pending = static_cast<std::uint64_t>(decoder.pendingBytes());
-    if (counts.bytes != fed || counts.cycles != cycles || counts.blankings != blankings ||
-        counts.resyncs != resyncs || told > counts.droppedBytes ||
-        (cycles + blankings) * wire::kCycleBytes + counts.droppedBytes + pending != fed ||
+    if (counts.bytes != fed || counts.cycles != cycles || counts.blankings != blankings || counts.resyncs != resyncs ||
+        told > counts.droppedBytes || (cycles + blankings) * wire::kCycleBytes + counts.droppedBytes + pending != fed ||
         pending > wire::kCycleBytes)
         __builtin_trap();
     if (decoder.silenceThreshold() <= Nanoseconds::zero())

@@ -13,8 +13,8 @@ namespace lumora::display {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::SenderStream;
 using testing::sampleCycle;
+using testing::SenderStream;
 using Kind = DecodedEvent::Kind;
 
 // What the sender's own work adds between two cycles (meters, frame update).
@@ -34,8 +34,8 @@ std::vector<Kind> kinds(const std::vector<DecodedEvent>& events)
 void expectBytesAccountedFor(const CycleDecoder& decoder, const std::vector<DecodedEvent>& events)
 {
     const DecoderCounts& counts = decoder.counts();
-    EXPECT_EQ(counts.bytes, (counts.cycles + counts.blankings) * wire::kCycleBytes +
-                                counts.droppedBytes + static_cast<std::uint64_t>(decoder.pendingBytes()));
+    EXPECT_EQ(counts.bytes, (counts.cycles + counts.blankings) * wire::kCycleBytes + counts.droppedBytes +
+                                static_cast<std::uint64_t>(decoder.pendingBytes()));
     std::uint64_t cycles = 0, told = 0;
     for (const DecodedEvent& event : events) {
         if (event.kind == Kind::Resync || event.kind == Kind::Realign)
@@ -61,8 +61,8 @@ TEST(CycleDecoder, RecordedRunGivesExactFramesOnSlowAndFastSenders)
 
         std::string recording = recordingHeader();
         for (const auto& chunk : stream.chunks())
-            recording += recordingLine(
-                {std::chrono::duration_cast<std::chrono::microseconds>(chunk.arrival), chunk.bytes});
+            recording +=
+                recordingLine({std::chrono::duration_cast<std::chrono::microseconds>(chunk.arrival), chunk.bytes});
         std::istringstream in(recording);
         std::string error;
         const auto chunks = parseRecording(in, error);
@@ -156,19 +156,16 @@ TEST(CycleDecoder, BlankingSequenceIsCountedApart)
 {
     struct Case {
         const char* name;
-        int lampIndex;      // set to lampValue, -1: none
+        int lampIndex;  // set to lampValue, -1: none
         std::uint8_t lampValue;
-        int textIndex;      // set to textChar, -1: none
+        int textIndex;  // set to textChar, -1: none
         char textChar;
         std::optional<Kind> expected;  // none: not shown
     };
     const Case cases[] = {
-        {"blanking", -1, 0, -1, ' ', Kind::Blanking},
-        {"one lamp lit", 63, 0x80, -1, ' ', Kind::Cycle},
-        {"first lamp lit", 0, 0x01, -1, ' ', Kind::Cycle},
-        {"text not blank", -1, 0, 19, '.', Kind::Cycle},
-        {"text of NULs", -1, 0, 0, '\0', std::nullopt},
-        {"lamp byte of no level", 5, 0x05, -1, ' ', std::nullopt},
+        {"blanking", -1, 0, -1, ' ', Kind::Blanking},      {"one lamp lit", 63, 0x80, -1, ' ', Kind::Cycle},
+        {"first lamp lit", 0, 0x01, -1, ' ', Kind::Cycle}, {"text not blank", -1, 0, 19, '.', Kind::Cycle},
+        {"text of NULs", -1, 0, 0, '\0', std::nullopt},    {"lamp byte of no level", 5, 0x05, -1, ' ', std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,8 +202,7 @@ TEST(CycleDecoder, FixedThresholdDecidesWhichSilenceResyncs)
         Nanoseconds pauseInsideCycle;
         bool resyncs;
     };
-    const Case cases[] = {{50ms, 40ms, false}, {50ms, 60ms, true}, {5ms, 6ms, true},
-                          {500ms, 450ms, false}};
+    const Case cases[] = {{50ms, 40ms, false}, {50ms, 60ms, true}, {5ms, 6ms, true}, {500ms, 450ms, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pauseInsideCycle.count());
         const auto bytes = wire::encode(sampleCycle(4));

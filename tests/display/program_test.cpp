@@ -4,8 +4,8 @@
 #include "displaylayout.h"
 #include "recording.h"
 #include "senderstream.h"
-#include "temporarydirectory.h"
 #include "subprocess.h"
+#include "temporarydirectory.h"
 #include "wireformat.h"
 
 #include <QImage>
@@ -38,8 +38,7 @@ using lumora::test::TemporaryDirectory;
 void writeCycle(int fd, const wire::Cycle& cycle)
 {
     for (const wire::Step& step : wire::cycleSteps(cycle)) {
-        ASSERT_EQ(::write(fd, step.bytes.data(), step.bytes.size()),
-                  static_cast<ssize_t>(step.bytes.size()));
+        ASSERT_EQ(::write(fd, step.bytes.data(), step.bytes.size()), static_cast<ssize_t>(step.bytes.size()));
         std::this_thread::sleep_for(200us);
     }
 }
@@ -55,8 +54,7 @@ std::string readSlavePath(Subprocess& display)
     EXPECT_TRUE(first);
     std::smatch match;
     const std::string line = first.value_or("");
-    EXPECT_TRUE(std::regex_match(line, match, std::regex("lumora-display: listening on (/dev/pts/[0-9]+)")))
-        << line;
+    EXPECT_TRUE(std::regex_match(line, match, std::regex("lumora-display: listening on (/dev/pts/[0-9]+)"))) << line;
     return match.size() > 1 ? match[1].str() : std::string();
 }
 
@@ -71,8 +69,8 @@ TEST(LumoraDisplayProgram, PtyCarriesEveryByteAcrossWritersAndResyncsAfterSilenc
     const auto link = directory / "display-link";
     // A threshold that no stall of a loaded machine inside a cycle reaches,
     // and a silence well beyond it.
-    Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "1000",
-                                  "--quit-after-blankings", "1", "--link", link.string()});
+    Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "1000", "--quit-after-blankings", "1",
+                                  "--link", link.string()});
     const std::string slave = readSlavePath(display);
     ASSERT_FALSE(slave.empty());
     ASSERT_EQ(std::filesystem::read_symlink(link).string(), slave);
@@ -98,10 +96,16 @@ TEST(LumoraDisplayProgram, PtyCarriesEveryByteAcrossWritersAndResyncsAfterSilenc
     ASSERT_EQ(::write(writer, blank.data(), blank.size()), static_cast<ssize_t>(blank.size()));
     ::close(writer);
 
-    const std::vector<std::string> expected = {
-        cycleLine('C', 1, awkward), cycleLine('C', 2, sampleCycle(2)), "R 3",
-        cycleLine('B', 3, wire::blankCycle()), "cycles: 2", "blankings: 1", "resyncs: 1",
-        "realignments: 0", "dropped: 50", "bytes: 302"};
+    const std::vector<std::string> expected = {cycleLine('C', 1, awkward),
+                                               cycleLine('C', 2, sampleCycle(2)),
+                                               "R 3",
+                                               cycleLine('B', 3, wire::blankCycle()),
+                                               "cycles: 2",
+                                               "blankings: 1",
+                                               "resyncs: 1",
+                                               "realignments: 0",
+                                               "dropped: 50",
+                                               "bytes: 302"};
     EXPECT_EQ(display.readRest(10s), expected);
     EXPECT_EQ(display.wait(10s), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
@@ -116,8 +120,8 @@ TEST(LumoraDisplayProgram, SigtermEndsWithSummaryAndTheRecordingReplaysTheSame)
     const auto link = directory / "display-link";
     {
         // A threshold well above any stall of a busy test machine.
-        Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "500", "--link",
-                                      link.string(), "--record", recording.string()});
+        Subprocess display(kProgram, {"--headless", "--print-cycles", "--silence-ms", "500", "--link", link.string(),
+                                      "--record", recording.string()});
         const std::string slave = readSlavePath(display);
         ASSERT_FALSE(slave.empty());
         const int writer = ::open(slave.c_str(), O_WRONLY | O_NOCTTY);
@@ -126,21 +130,19 @@ TEST(LumoraDisplayProgram, SigtermEndsWithSummaryAndTheRecordingReplaysTheSame)
         ASSERT_EQ(display.readLine(10s), cycleLine('C', 1, sampleCycle(7)));
         ::close(writer);
         display.signal(SIGTERM);
-        EXPECT_EQ(display.readRest(10s),
-                  (std::vector<std::string>{"cycles: 1", "blankings: 0", "resyncs: 0",
-                                            "realignments: 0", "dropped: 0", "bytes: 84"}));
+        EXPECT_EQ(display.readRest(10s), (std::vector<std::string>{"cycles: 1", "blankings: 0", "resyncs: 0",
+                                                                   "realignments: 0", "dropped: 0", "bytes: 84"}));
         EXPECT_EQ(display.wait(10s), 0);
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
     }
     for (const std::vector<std::string>& speed : {std::vector<std::string>{}, {"--fast"}}) {
-        std::vector<std::string> arguments = {"--headless", "--print-cycles", "--silence-ms", "500",
-                                              "--replay", recording.string()};
+        std::vector<std::string> arguments = {"--headless", "--print-cycles", "--silence-ms",
+                                              "500",        "--replay",       recording.string()};
         arguments.insert(arguments.end(), speed.begin(), speed.end());
         Subprocess replay(kProgram, arguments);
         EXPECT_EQ(replay.readRest(10s),
-                  (std::vector<std::string>{cycleLine('C', 1, sampleCycle(7)), "cycles: 1",
-                                            "blankings: 0", "resyncs: 0", "realignments: 0",
-                                            "dropped: 0", "bytes: 84"}));
+                  (std::vector<std::string>{cycleLine('C', 1, sampleCycle(7)), "cycles: 1", "blankings: 0",
+                                            "resyncs: 0", "realignments: 0", "dropped: 0", "bytes: 84"}));
         EXPECT_EQ(replay.wait(10s), 0);
     }
 }
@@ -157,9 +159,8 @@ TEST(LumoraDisplayProgram, IgnoredInterruptStaysIgnored)
     display.signal(SIGINT);
     EXPECT_EQ(display.wait(500ms), -1) << "ended by SIGINT";
     display.signal(SIGTERM);
-    EXPECT_EQ(display.readRest(10s),
-              (std::vector<std::string>{"cycles: 0", "blankings: 0", "resyncs: 0", "realignments: 0",
-                                        "dropped: 0", "bytes: 0"}));
+    EXPECT_EQ(display.readRest(10s), (std::vector<std::string>{"cycles: 0", "blankings: 0", "resyncs: 0",
+                                                               "realignments: 0", "dropped: 0", "bytes: 0"}));
     EXPECT_EQ(display.wait(10s), 0);
 }
 
@@ -177,8 +178,8 @@ TEST(LumoraDisplayProgram, ReplayPlaysUpToABadLineAndRefusesWhatIsNotARecording)
     };
     const Case cases[] = {
         {recordingHeader() + cycle + "2000 zz\n",
-         {cycleLine('C', 1, sampleCycle(7)), "lumora-display: PATH: line 3: bad hex digit", "cycles: 1",
-          "blankings: 0", "resyncs: 0", "realignments: 0", "dropped: 0", "bytes: 84"}},
+         {cycleLine('C', 1, sampleCycle(7)), "lumora-display: PATH: line 3: bad hex digit", "cycles: 1", "blankings: 0",
+          "resyncs: 0", "realignments: 0", "dropped: 0", "bytes: 84"}},
         {"0 00\n" + cycle,
          {"lumora-display: PATH: line 1: not a lumora-display recording (it must start with '" +
           recordingHeader().substr(0, recordingHeader().size() - 1) + "')"}},
@@ -269,8 +270,8 @@ TEST(LumoraDisplayProgram, WindowUnderXvfbLightsExactlyTheLampsOfTheFrame)
                 const PointF centre = layout.lampCentre(row, column, lamp);
                 const QColor pixel = image.pixelColor(static_cast<int>(centre.x), static_cast<int>(centre.y));
                 const int brightest = std::max({pixel.red(), pixel.green(), pixel.blue()});
-                SCOPED_TRACE(::testing::Message() << "row " << row << " column " << column << " lamp "
-                                                  << lamp << " pixel " << pixel.name().toStdString());
+                SCOPED_TRACE(::testing::Message() << "row " << row << " column " << column << " lamp " << lamp
+                                                  << " pixel " << pixel.name().toStdString());
                 if (wire::lampLit(frame.lamp(row, column), lamp)) {
                     ++lit;
                     EXPECT_GE(brightest, 170);

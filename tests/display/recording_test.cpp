@@ -95,8 +95,7 @@ TEST(Options, ArgumentsAreCheckedForConflictsAndRanges)
     for (const Case& c : cases) {
         std::string error;
         const auto options = parseOptions(c.arguments, error);
-        EXPECT_EQ(options.has_value(), c.ok) << (c.arguments.empty() ? "" : c.arguments[0]) << ": "
-                                             << error;
+        EXPECT_EQ(options.has_value(), c.ok) << (c.arguments.empty() ? "" : c.arguments[0]) << ": " << error;
         EXPECT_EQ(error.empty(), c.ok);
     }
     std::string error;

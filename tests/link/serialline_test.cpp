@@ -54,8 +54,7 @@ extern "C" int tcdrain(int fd)
 
 extern "C" int tcsetattr(int fd, int actions, const termios* settings)
 {
-    static const auto real =
-        reinterpret_cast<int (*)(int, int, const termios*)>(::dlsym(RTLD_NEXT, "tcsetattr"));
+    static const auto real = reinterpret_cast<int (*)(int, int, const termios*)>(::dlsym(RTLD_NEXT, "tcsetattr"));
     if (fd == termios_calls::watched)
         termios_calls::seen.emplace_back("settings");
     return real(fd, actions, settings);
@@ -69,7 +68,7 @@ using test::Pty;
 
 // Thrown by a yield that has been waiting too long: a hang fails the test
 // instead of blocking it.
-struct Hung {};
+struct Hung { };
 
 // A pty whose slave the line names through a symlink, as a user would
 // point Lumora at the display program's pty.
@@ -355,8 +354,7 @@ TEST_F(PtyFixture, ClosedMasterFailsNamingTheDeviceWithoutHangingOrSpinning)
              p.closeMaster();
              line.close();
          }},
-        {"while the writer waits for room",
-         [](SerialLine& line, Pty&) { writeOneByOne(line, sequence(5000)); }},
+        {"while the writer waits for room", [](SerialLine& line, Pty&) { writeOneByOne(line, sequence(5000)); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.when);
@@ -554,7 +552,7 @@ TEST(StreamingRun, SendsEachStepAsOneWriteAndServicesTheWindowInEachPause)
     struct Recorder : LineOutput {
         std::vector<Bytes> writes;
         void write(std::span<const std::uint8_t> bytes) override { writes.emplace_back(bytes.begin(), bytes.end()); }
-        void close() override {}
+        void close() override { }
     };
     wire::Cycle cycle;
     for (std::size_t i = 0; i < cycle.lamps.size(); ++i)
@@ -585,8 +583,13 @@ namespace {
 // The port list as --list-ports and the open-failure report show it.
 TEST(SerialPortList, DescribesEachPortWithWhatIsKnownAndMarksTheChosenOne)
 {
-    SerialPortEntry usb{"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
-                        "FT232R USB UART", "FTDI", "A50285BI", "", ""};
+    SerialPortEntry usb{"/dev/ttyUSB0",
+                        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                        "FT232R USB UART",
+                        "FTDI",
+                        "A50285BI",
+                        "",
+                        ""};
     SerialPortEntry locked{"/dev/ttyS0", "", "", "", "", "minicom (pid 812)", ""};
     SerialPortEntry open{"/dev/ttyACM0", "", "Arduino Uno", "Arduino Uno", "", "", "ModemManager (pid 530)"};
     struct Case {

@@ -87,8 +87,8 @@ TEST(SpectrumWidths, ApplyTheBandGainRoundAndClamp)
         std::int32_t expected;
     };
     const Case cases[] = {
-        {0, 8000, 795}, {0, 1000, 99},  {7, 255, 127}, {3, 3000, 795}, {7, 1600, 795},
-        {0, 0, 0},      {5, -100, 0},   {4, 400, 131},
+        {0, 8000, 795}, {0, 1000, 99}, {7, 255, 127}, {3, 3000, 795},
+        {7, 1600, 795}, {0, 0, 0},     {5, -100, 0},  {4, 400, 131},
     };
     for (const auto& c : cases)
         EXPECT_EQ(meters::bandWidth(c.band, c.sum, 795), c.expected) << "band " << c.band << " sum " << c.sum;

@@ -24,10 +24,10 @@ using lumora::sim::testing::parseUpdate;
 TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
 {
     QProcess board;
-    const QString slave = lumora::test::startListener(
-        board, LUMORA_SIM_PROGRAM,
-        {"--headless", "--print-updates", "--quit-after-blankings", "1", "--snapshot",
-         QString::number(lumora::sim::testing::kListeningMs)});
+    const QString slave =
+        lumora::test::startListener(board, LUMORA_SIM_PROGRAM,
+                                    {"--headless", "--print-updates", "--quit-after-blankings", "1", "--snapshot",
+                                     QString::number(lumora::sim::testing::kListeningMs)});
     ASSERT_FALSE(slave.isEmpty());
     // A display that was on before Lumora started.
     QByteArray reported;

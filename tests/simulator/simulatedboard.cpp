@@ -23,7 +23,8 @@ std::optional<ShownUpdate> parseUpdate(const std::string& line)
     char lamps[129] = {};
     int consumed = 0;
     if (std::sscanf(line.c_str(), "U %ld %ld %ld %128s |%n", &update.sequence, &update.millisecond,
-                    &update.latencyMicroseconds, lamps, &consumed) != 4 || consumed == 0)
+                    &update.latencyMicroseconds, lamps, &consumed) != 4 ||
+        consumed == 0)
         return std::nullopt;
     const std::string rest = line.substr(static_cast<std::size_t>(consumed));
     if (rest.size() != 2 * 20 + 2)
@@ -106,7 +107,8 @@ std::optional<std::string> SimulatedBoard::lineWhere(const std::function<bool(co
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         auto line = m_process.readLine(left);
         if (!line || wanted(*line))
             return line;

@@ -15,8 +15,8 @@
 #include <dlfcn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,8 +29,7 @@ constexpr std::size_t kQueueBytes = 4096;  // a serial driver's transmit buffer
 constexpr int kBytesPerSecond = 5760;      // 57600 baud, 10 bit times a byte
 constexpr unsigned kSerialMajor = 4;       // /dev/ttyS*
 
-template <typename F>
-F real(const char* name)
+template <typename F> F real(const char* name)
 {
     return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
@@ -56,7 +55,10 @@ struct Device {
     std::thread drainer;
     std::atomic<bool> quit{false};
 
-    Device() { drainer = std::thread([this] { drainLoop(); }); }
+    Device()
+    {
+        drainer = std::thread([this] { drainLoop(); });
+    }
     ~Device()
     {
         quit = true;
@@ -66,7 +68,7 @@ struct Device {
     void attachTo(const std::string& path)
     {
         std::lock_guard lock(mutex);
-        struct stat st {};
+        struct stat st { };
         attached = !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
         rdev = attached ? st.st_rdev : 0;
         fds.clear();

@@ -67,7 +67,7 @@ private:
 // main thread (where a streaming run blocks until it ends).
 class PtyReader {
 public:
-    explicit PtyReader(int master) : m_master(master), m_thread([this] { loop(); }) {}
+    explicit PtyReader(int master) : m_master(master), m_thread([this] { loop(); }) { }
     ~PtyReader()
     {
         m_quit = true;

@@ -99,8 +99,8 @@ inline void append(std::vector<std::uint8_t>& bytes, const wire::Cycle& cycle)
 enum class Fault { Lost, Repeated, Added, Corrupted, Replaced };
 
 // The bytes of `cycles` with one fault at `offset` of cycle `faulty`.
-inline std::vector<std::uint8_t> faultyStream(const std::vector<wire::Cycle>& cycles, int faulty,
-                                              int offset, Fault fault, std::uint8_t value)
+inline std::vector<std::uint8_t> faultyStream(const std::vector<wire::Cycle>& cycles, int faulty, int offset,
+                                              Fault fault, std::uint8_t value)
 {
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < cycles.size(); ++i) {
@@ -122,8 +122,7 @@ inline std::vector<std::uint8_t> faultyStream(const std::vector<wire::Cycle>& cy
 
 // Which cycles of `sent` a reader reported exactly and in order; anything
 // else it reported was shown wrong.
-inline std::vector<bool> shownExactly(const std::vector<wire::Cycle>& sent,
-                                      const std::vector<wire::Cycle>& reported)
+inline std::vector<bool> shownExactly(const std::vector<wire::Cycle>& sent, const std::vector<wire::Cycle>& reported)
 {
     std::vector<bool> shown(sent.size(), false);
     auto next = sent.begin();

@@ -20,7 +20,7 @@ struct TimedChunk {
 
 class SenderStream {
 public:
-    explicit SenderStream(Nanoseconds yieldCost) : m_yieldCost(yieldCost) {}
+    explicit SenderStream(Nanoseconds yieldCost) : m_yieldCost(yieldCost) { }
 
     // A cycle's writes and pauses; `lostByte` (0..83) is dropped on the way.
     SenderStream& cycle(const wire::Cycle& cycle, int lostByte = -1)

@@ -53,8 +53,8 @@ std::optional<std::string> Subprocess::readLine(std::chrono::milliseconds timeou
             m_buffer.erase(0, newline + 1);
             return line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return std::nullopt;
         pollfd fd{m_stdout, POLLIN, 0};

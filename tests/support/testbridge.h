@@ -54,7 +54,10 @@ public:
 
     void reset() { call<void (*)()>("testbridge_reset")(); }
     void setInstallResult(std::int16_t r) { call<void (*)(std::int16_t)>("testbridge_set_install_result")(r); }
-    void setVu(std::int32_t ch, std::int16_t v) { call<void (*)(std::int32_t, std::int16_t)>("testbridge_set_vu")(ch, v); }
+    void setVu(std::int32_t ch, std::int16_t v)
+    {
+        call<void (*)(std::int32_t, std::int16_t)>("testbridge_set_vu")(ch, v);
+    }
     void setCount(std::int16_t n) { call<void (*)(std::int16_t)>("testbridge_set_count")(n); }
     void setSpectrumText(std::int32_t ch, const std::string& text)
     {
@@ -81,11 +84,7 @@ public:
     }
 
 private:
-    template <typename Fn>
-    Fn call(const char* name)
-    {
-        return reinterpret_cast<Fn>(dlsym(m_handle, name));
-    }
+    template <typename Fn> Fn call(const char* name) { return reinterpret_cast<Fn>(dlsym(m_handle, name)); }
 
     void* m_handle = nullptr;
 };

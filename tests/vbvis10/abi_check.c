@@ -20,7 +20,7 @@ enum { kCount = 576, kText = 2 * kCount };
 
 static int failures = 0;
 
-static void check(int ok, const char *what)
+static void check(int ok, const char* what)
 {
     if (!ok) {
         fprintf(stderr, "abi_check: FAILED: %s\n", what);
@@ -61,7 +61,7 @@ static int any_value_above_zero(void)
     return 0;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     const int attached = argc > 1 && strcmp(argv[1], "attached") == 0;
     char empty[1] = "";

@@ -21,8 +21,8 @@ namespace {
 using testing::bandLevels;
 using testing::bandOf;
 
-std::array<uint8_t, kSpectrumValues> spectrumOfChannel(const std::vector<int16_t> &interleaved, int channel,
-                                                      std::size_t startFrame = 0)
+std::array<uint8_t, kSpectrumValues> spectrumOfChannel(const std::vector<int16_t>& interleaved, int channel,
+                                                       std::size_t startFrame = 0)
 {
     static const SpectrumAnalyzer analyzer;
     std::array<int16_t, kFftLength> samples;
@@ -40,21 +40,21 @@ TEST(Analysis, SinesPeakInTheirBinAndBand)
         double amplitude;
         std::size_t bin;
         int band;
-        int minPeak; // the peak value at least
-        int maxPeak; // and at most
+        int minPeak;  // the peak value at least
+        int maxPeak;  // and at most
     };
     const std::array<Case, 9> cases{{
-        {1000.0, 32767, 26, 0, 255, 255},           // full scale between two bins
-        {10000.0, 32767, 261, 4, 255, 255},         // full scale, band 4
-        {38.28125 * 100, 32767, 100, 1, 255, 255},  // full scale centred on a bin
-        {38.28125 * 100.5, 32767, 100, 1, 255, 255}, // worst case for the window: half-way
-        {20000.0, 32767, 522, 7, 255, 255},         // the top band
-        {1000.0, 327.67, 26, 0, 65, 95},            // -40 dB: a third of the way up
-        {1000.0, 10.0, 26, 0, 2, 15},               // -70 dB: just above the floor
-        {1000.0, 1036.2, 26, 0, 90, 120},           // -30 dB
-        {20000.0, 1036.2, 522, 7, 45, 80},          // -30 dB on the top octave's higher floor
+        {1000.0, 32767, 26, 0, 255, 255},             // full scale between two bins
+        {10000.0, 32767, 261, 4, 255, 255},           // full scale, band 4
+        {38.28125 * 100, 32767, 100, 1, 255, 255},    // full scale centred on a bin
+        {38.28125 * 100.5, 32767, 100, 1, 255, 255},  // worst case for the window: half-way
+        {20000.0, 32767, 522, 7, 255, 255},           // the top band
+        {1000.0, 327.67, 26, 0, 65, 95},              // -40 dB: a third of the way up
+        {1000.0, 10.0, 26, 0, 2, 15},                 // -70 dB: just above the floor
+        {1000.0, 1036.2, 26, 0, 90, 120},             // -30 dB
+        {20000.0, 1036.2, 522, 7, 45, 80},            // -30 dB on the top octave's higher floor
     }};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         const auto values = spectrumOfChannel(testing::sineFrames(c.hz, c.amplitude, c.amplitude, kFftLength), 0);
         std::vector<int> asInts(values.begin(), values.end());
         const std::size_t peak = testing::peakBin(asInts);
@@ -95,7 +95,7 @@ TEST(Analysis, VuIsTheRmsInSixteenBitUnits)
         int expected;
         int tolerance;
     };
-    for (const Case &c : std::array<Case, 4>{{{32767, 23170, 60}, {16384, 11585, 40}, {1, 1, 1}, {0, 0, 0}}}) {
+    for (const Case& c : std::array<Case, 4>{{{32767, 23170, 60}, {16384, 11585, 40}, {1, 1, 1}, {0, 0, 0}}}) {
         // 1 kHz over 1024 samples is not a whole number of periods, hence the tolerance.
         const auto frames = testing::sineFrames(1000.0, c.amplitude, 0, kVuLength);
         std::vector<int16_t> left(kVuLength);
@@ -112,13 +112,10 @@ TEST(Analysis, HexTextNeverGoesPastItsLength)
     const std::array<uint8_t, 3> values{0x00, 0xFF, 0x7F};
     struct Case {
         std::size_t length;
-        std::string expected; // what the buffer of 8 '#' holds afterwards
+        std::string expected;  // what the buffer of 8 '#' holds afterwards
     };
-    for (const Case &c : std::array<Case, 5>{{{0, "########"},
-                                              {1, "0#######"},
-                                              {3, "00F#####"},
-                                              {6, "00FF7F##"},
-                                              {8, "00FF7F##"}}}) {
+    for (const Case& c :
+         std::array<Case, 5>{{{0, "########"}, {1, "0#######"}, {3, "00F#####"}, {6, "00FF7F##"}, {8, "00FF7F##"}}}) {
         std::string buffer(8, '#');
         const std::size_t written = writeHex(values, {buffer.data(), c.length});
         EXPECT_EQ(buffer, c.expected) << "length " << c.length;
@@ -176,7 +173,7 @@ TEST(SampleRing, StaleFramesReadAsSilence)
 // levels over 30 s of a signal: 30 spectra a second, both channels.
 using LevelShares = std::array<std::array<double, 9>, 8>;
 
-LevelShares levelShares(const std::function<void(std::span<int16_t>)> &render)
+LevelShares levelShares(const std::function<void(std::span<int16_t>)>& render)
 {
     constexpr std::size_t kFrames = 44100 * 30;
     constexpr std::size_t kHop = 1470;
@@ -190,20 +187,20 @@ LevelShares levelShares(const std::function<void(std::span<int16_t>)> &render)
             for (std::size_t b = 0; b < 8; ++b)
                 shares[b][static_cast<std::size_t>(levels[b])] += 1.0;
         }
-    for (auto &band : shares)
-        for (double &share : band)
+    for (auto& band : shares)
+        for (double& share : band)
             share *= 100.0 / spectra;
     return shares;
 }
 
 // Levels a band spends at least 2 % of the time on.
-int visitedLevels(const std::array<double, 9> &band)
+int visitedLevels(const std::array<double, 9>& band)
 {
     return static_cast<int>(std::count_if(band.begin(), band.end(), [](double share) { return share >= 2.0; }));
 }
 
 // Mean level of the bands from..7.
-double meanLevelFrom(const LevelShares &shares, std::size_t from)
+double meanLevelFrom(const LevelShares& shares, std::size_t from)
 {
     double sum = 0.0;
     for (std::size_t b = from; b < 8; ++b)
@@ -230,7 +227,7 @@ TEST(Analysis, MusicMovesTheBandsAcrossTheirLevels)
     const LevelShares dark = levelShares([&](std::span<int16_t> s) { darkNoise.render(s); });
     const LevelShares bright = levelShares([&](std::span<int16_t> s) { brightNoise.render(s); });
 
-    for (const auto &[name, shares] : {std::pair{"demo", &demoShares}, std::pair{"pink", &pink},
+    for (const auto& [name, shares] : {std::pair{"demo", &demoShares}, std::pair{"pink", &pink},
                                        std::pair{"dark", &dark}, std::pair{"bright", &bright}}) {
         std::cout << name << "    level: 0   1   2   3   4   5   6   7   8\n";
         for (std::size_t b = 0; b < 8; ++b) {
@@ -241,10 +238,10 @@ TEST(Analysis, MusicMovesTheBandsAcrossTheirLevels)
         }
     }
 
-    for (const auto &[name, shares] : {std::pair{"demo", &demoShares}, std::pair{"pink", &pink}}) {
+    for (const auto& [name, shares] : {std::pair{"demo", &demoShares}, std::pair{"pink", &pink}}) {
         for (std::size_t b = 0; b < 8; ++b) {
             SCOPED_TRACE(std::string(name) + ", band " + std::to_string(b));
-            const auto &band = (*shares)[b];
+            const auto& band = (*shares)[b];
             EXPECT_LT(band[0], 35.0) << "share of time at level 0";
             EXPECT_LT(band[8], 35.0) << "share of time at level 8";
             // The demo's lowest band holds its steady bass and chords on
@@ -262,5 +259,5 @@ TEST(Analysis, MusicMovesTheBandsAcrossTheirLevels)
     EXPECT_GE(visitedLevels(bright[7]), 6) << "bright: top band levels";
 }
 
-} // namespace
-} // namespace lumora::vbvis
+}  // namespace
+}  // namespace lumora::vbvis

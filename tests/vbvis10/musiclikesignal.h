@@ -21,7 +21,7 @@ class MusicLikeSignal {
 public:
     enum class Colour { Pink, Dark, Bright };
 
-    explicit MusicLikeSignal(Colour colour, std::uint32_t seed = 1) : m_colour(colour), m_state(seed | 1u) {}
+    explicit MusicLikeSignal(Colour colour, std::uint32_t seed = 1) : m_colour(colour), m_state(seed | 1u) { }
 
     static std::string_view name(Colour colour)
     {
@@ -38,8 +38,9 @@ public:
             const double swellDb = -20.0 + 10.0 * std::sin(2.0 * std::numbers::pi * t / 8.0);
             const double gain = std::pow(10.0, swellDb / 20.0);
             const double pulse = 0.5 + 0.5 * std::exp(-inBeat / 0.1);
-            const double kick = 2.0 * std::exp(-inBeat / 0.12) *
-                                std::sin(2.0 * std::numbers::pi * (50.0 * inBeat + 2.0 * (1.0 - std::exp(-inBeat / 0.03))));
+            const double kick =
+                2.0 * std::exp(-inBeat / 0.12) *
+                std::sin(2.0 * std::numbers::pi * (50.0 * inBeat + 2.0 * (1.0 - std::exp(-inBeat / 0.03))));
             for (int c = 0; c < 2; ++c) {
                 const double x = gain * (pulse * shaped(c) + kick);
                 interleaved[i + static_cast<std::size_t>(c)] =
@@ -60,7 +61,7 @@ private:
     // Pink noise (Paul Kellet's economy filter) with the colour's tilt.
     double shaped(int c)
     {
-        double *b = m_pink[c];
+        double* b = m_pink[c];
         const double w = white();
         b[0] = 0.99765 * b[0] + w * 0.0990460;
         b[1] = 0.96300 * b[1] + w * 0.2965164;
@@ -71,12 +72,9 @@ private:
         m_low[c] = kPole * m_low[c] + (1.0 - kPole) * pink;
         const double high = pink - m_low[c];
         switch (m_colour) {
-        case Colour::Dark:
-            return m_low[c];
-        case Colour::Bright:
-            return pink + 2.0 * high;
-        case Colour::Pink:
-            break;
+        case Colour::Dark: return m_low[c];
+        case Colour::Bright: return pink + 2.0 * high;
+        case Colour::Pink: break;
         }
         return pink;
     }
@@ -88,4 +86,4 @@ private:
     double m_low[2]{};
 };
 
-} // namespace lumora::vbvis::testing
+}  // namespace lumora::vbvis::testing

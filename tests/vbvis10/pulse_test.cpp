@@ -17,7 +17,7 @@
 #include <fstream>
 #include <sstream>
 
-extern char **environ;
+extern char** environ;
 
 namespace lumora::vbvis {
 namespace {
@@ -55,12 +55,19 @@ public:
     bool start()
     {
         const std::string log = (m_root / "daemon.log").string();
-        std::vector<std::string> args{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                      "--system=false", "--use-pid-file=no", "--log-target=file:" + log,
-                                      "-L", "module-native-protocol-unix",
-                                      "-L", "module-null-sink sink_name=lumora_test"};
-        std::vector<char *> argv;
-        for (auto &a : args)
+        std::vector<std::string> args{"pulseaudio",
+                                      "-n",
+                                      "--daemonize=no",
+                                      "--exit-idle-time=-1",
+                                      "--system=false",
+                                      "--use-pid-file=no",
+                                      "--log-target=file:" + log,
+                                      "-L",
+                                      "module-native-protocol-unix",
+                                      "-L",
+                                      "module-null-sink sink_name=lumora_test"};
+        std::vector<char*> argv;
+        for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         if (::posix_spawnp(&m_pid, "pulseaudio", nullptr, nullptr, argv.data(), environ) != 0) {
@@ -70,8 +77,8 @@ public:
         return waitUntil([] {
             int error = 0;
             const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
-            pa_simple *probe = pa_simple_new(nullptr, "lumora-test-probe", PA_STREAM_PLAYBACK, nullptr, "probe",
-                                             &spec, nullptr, nullptr, &error);
+            pa_simple* probe = pa_simple_new(nullptr, "lumora-test-probe", PA_STREAM_PLAYBACK, nullptr, "probe", &spec,
+                                             nullptr, nullptr, &error);
             if (probe)
                 pa_simple_free(probe);
             return probe != nullptr;
@@ -106,7 +113,7 @@ public:
     }
 
     // Runs pactl against this daemon; true when it succeeds.
-    bool pactl(const std::string &arguments) const
+    bool pactl(const std::string& arguments) const
     {
         return std::system(("pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
     }
@@ -120,15 +127,15 @@ private:
 // or until the daemon goes away.
 class Player {
 public:
-    Player(double hz, double left, double right, const char *sink = nullptr)
+    Player(double hz, double left, double right, const char* sink = nullptr)
         : m_thread([=](std::stop_token stop) {
               const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
               pa_buffer_attr attr{};
               attr.maxlength = static_cast<uint32_t>(-1);
-              attr.tlength = 44100 * 4 / 20; // 50 ms ahead
+              attr.tlength = 44100 * 4 / 20;  // 50 ms ahead
               attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
               int error = 0;
-              pa_simple *stream = pa_simple_new(nullptr, "lumora-test", PA_STREAM_PLAYBACK, sink, "tone", &spec,
+              pa_simple* stream = pa_simple_new(nullptr, "lumora-test", PA_STREAM_PLAYBACK, sink, "tone", &spec,
                                                 nullptr, &attr, &error);
               if (!stream)
                   return;
@@ -166,11 +173,11 @@ protected:
         ASSERT_TRUE(s_started) << "the test PulseAudio daemon did not start:\n" << s_daemon->log();
     }
 
-    static PulseDaemon *s_daemon;
+    static PulseDaemon* s_daemon;
     static bool s_started;
 };
 
-PulseDaemon *PulseCapture::s_daemon = nullptr;
+PulseDaemon* PulseCapture::s_daemon = nullptr;
 bool PulseCapture::s_started = false;
 
 TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
@@ -184,9 +191,8 @@ TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
         double right;
         std::size_t bin;
     };
-    for (const Case &c : std::array<Case, 3>{{{1000.0, 16384, 16384, 26},
-                                              {10000.0, 16384, 16384, 261},
-                                              {1000.0, 16384, 0, 26}}}) {
+    for (const Case& c :
+         std::array<Case, 3>{{{1000.0, 16384, 16384, 26}, {10000.0, 16384, 16384, 261}, {1000.0, 16384, 0, 26}}}) {
         SCOPED_TRACE(std::to_string(c.hz) + " Hz, left " + std::to_string(c.left) + ", right " +
                      std::to_string(c.right));
         Player player(c.hz, c.left, c.right);
@@ -195,7 +201,8 @@ TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
         // new tone has filled them, so each expectation waits with a bound.
         EXPECT_TRUE(waitUntil([&] {
             return peakBin(spectrumOf(capture, 0)) == c.bin && std::abs(capture.vu(0) - 11585) <= 300;
-        })) << "VU " << capture.vu(0);
+        })) << "VU "
+            << capture.vu(0);
         if (c.right > 0)
             EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(capture, 1)) == c.bin; }));
         else
@@ -218,7 +225,8 @@ TEST_F(PulseCapture, SilenceGivesZeros)
     EXPECT_TRUE(waitUntil([&] {
         return capture.vu(0) == 0 && capture.vu(1) == 0 && allZero(spectrumOf(capture, 0)) &&
                allZero(spectrumOf(capture, 1));
-    })) << "VU " << capture.vu(0) << " " << capture.vu(1);
+    })) << "VU "
+        << capture.vu(0) << " " << capture.vu(1);
 }
 
 // Nobody asking for a second corks the stream; the next call uncorks it.
@@ -268,7 +276,8 @@ TEST_F(PulseCapture, ServerLossGivesZerosThenReconnects)
         Player player(1000.0, 16384, 16384);
         ASSERT_TRUE(waitUntil([&] { return capture.vu(0) > 11000; }));
         s_daemon->kill();
-        EXPECT_TRUE(waitUntil([&] { return capture.vu(0) == 0 && capture.vu(1) == 0 && allZero(spectrumOf(capture, 0)); }));
+        EXPECT_TRUE(
+            waitUntil([&] { return capture.vu(0) == 0 && capture.vu(1) == 0 && allZero(spectrumOf(capture, 0)); }));
     }
     ASSERT_TRUE(s_daemon->start()) << s_daemon->log();
     Player player(10000.0, 16384, 16384);
@@ -280,11 +289,11 @@ TEST_F(PulseCapture, NoServerMeansRefusalForPulseAndTheDemoForAuto)
 {
     s_daemon->stop();
     struct Case {
-        const char *choice;
+        const char* choice;
         bool attached;
         std::string says;
     };
-    for (const Case &c : std::array<Case, 2>{{{"pulse", false, "sound server"}, {"auto", true, "demo"}}}) {
+    for (const Case& c : std::array<Case, 2>{{{"pulse", false, "sound server"}, {"auto", true, "demo"}}}) {
         Capture capture;
         std::ostringstream log;
         EXPECT_EQ(capture.install(c.choice, log), c.attached) << c.choice;
@@ -295,5 +304,5 @@ TEST_F(PulseCapture, NoServerMeansRefusalForPulseAndTheDemoForAuto)
     s_started = s_daemon->start();
 }
 
-} // namespace
-} // namespace lumora::vbvis
+}  // namespace
+}  // namespace lumora::vbvis

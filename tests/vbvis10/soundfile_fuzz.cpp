@@ -29,12 +29,12 @@ struct Growing {
     std::vector<std::uint8_t> bytes;
     sf_count_t position = 0;
 
-    static Growing &of(void *user) { return *static_cast<Growing *>(user); }
-    static sf_count_t length(void *user) { return static_cast<sf_count_t>(of(user).bytes.size()); }
-    static sf_count_t seek(sf_count_t offset, int whence, void *user)
+    static Growing& of(void* user) { return *static_cast<Growing*>(user); }
+    static sf_count_t length(void* user) { return static_cast<sf_count_t>(of(user).bytes.size()); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* user)
     {
-        Growing &g = of(user);
-        const sf_count_t base = whence == SEEK_CUR ? g.position
+        Growing& g = of(user);
+        const sf_count_t base = whence == SEEK_CUR   ? g.position
                                 : whence == SEEK_END ? static_cast<sf_count_t>(g.bytes.size())
                                                      : 0;
         if (base + offset < 0)
@@ -42,19 +42,19 @@ struct Growing {
         g.position = base + offset;
         return g.position;
     }
-    static sf_count_t read(void *buffer, sf_count_t count, void *user)
+    static sf_count_t read(void* buffer, sf_count_t count, void* user)
     {
-        Growing &g = of(user);
-        const sf_count_t n = std::max<sf_count_t>(
-            0, std::min<sf_count_t>(count, static_cast<sf_count_t>(g.bytes.size()) - g.position));
+        Growing& g = of(user);
+        const sf_count_t n =
+            std::max<sf_count_t>(0, std::min<sf_count_t>(count, static_cast<sf_count_t>(g.bytes.size()) - g.position));
         if (n > 0)
             std::memcpy(buffer, g.bytes.data() + g.position, static_cast<std::size_t>(n));
         g.position += n;
         return n;
     }
-    static sf_count_t write(const void *buffer, sf_count_t count, void *user)
+    static sf_count_t write(const void* buffer, sf_count_t count, void* user)
     {
-        Growing &g = of(user);
+        Growing& g = of(user);
         const auto end = static_cast<std::size_t>(g.position + count);
         if (g.bytes.size() < end)
             g.bytes.resize(end);
@@ -62,7 +62,7 @@ struct Growing {
         g.position += count;
         return count;
     }
-    static sf_count_t tell(void *user) { return of(user).position; }
+    static sf_count_t tell(void* user) { return of(user).position; }
 };
 
 std::vector<std::uint8_t> smallFile(int format, int rate, int channels)
@@ -70,7 +70,7 @@ std::vector<std::uint8_t> smallFile(int format, int rate, int channels)
     SF_VIRTUAL_IO io{Growing::length, Growing::seek, Growing::read, Growing::write, Growing::tell};
     Growing file;
     SF_INFO info{0, rate, channels, format, 0, 0};
-    SNDFILE *sound = sf_open_virtual(&io, SFM_WRITE, &info, &file);
+    SNDFILE* sound = sf_open_virtual(&io, SFM_WRITE, &info, &file);
     if (!sound)
         __builtin_trap();
     std::vector<float> frames(static_cast<std::size_t>(300 * channels));
@@ -81,7 +81,7 @@ std::vector<std::uint8_t> smallFile(int format, int rate, int channels)
     return file.bytes;
 }
 
-const std::array<std::vector<std::uint8_t>, 3> &templates()
+const std::array<std::vector<std::uint8_t>, 3>& templates()
 {
     static const std::array<std::vector<std::uint8_t>, 3> files{
         smallFile(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2),
@@ -91,9 +91,9 @@ const std::array<std::vector<std::uint8_t>, 3> &templates()
     return files;
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
         return 0;
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Growing copy{bytes, 0};
     SF_VIRTUAL_IO io{Growing::length, Growing::seek, Growing::read, Growing::write, Growing::tell};
     SF_INFO info{};
-    SNDFILE *file = sf_open_virtual(&io, SFM_READ, &info, &copy);
+    SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &copy);
     if (!file)
         __builtin_trap();
     sf_close(file);

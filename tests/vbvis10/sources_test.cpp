@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture.h"
-#include "temporarydirectory.h"
 #include "filesource.h"
+#include "temporarydirectory.h"
 #include "testsignals.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +35,8 @@ bool isHalfScaleVu(int vu, int tolerance)
 
 // A scratch folder; `dir / "name"` is a path in it as a string.
 struct ScratchDir : lumora::test::TemporaryDirectory {
-    ScratchDir() : TemporaryDirectory("vbvis10-test") {}
-    std::string operator/(const std::string &name) const { return (path() / name).string(); }
+    ScratchDir() : TemporaryDirectory("vbvis10-test") { }
+    std::string operator/(const std::string& name) const { return (path() / name).string(); }
 };
 
 // Writes a tone into a named pipe on its own thread, as a player's fifo
@@ -80,14 +80,15 @@ TEST(FifoSource, DeliversToneWhileWrittenAndSurvivesTheWriterLeaving)
     ASSERT_TRUE(capture.install(("fifo:" + pipe).c_str(), log)) << log.str();
     EXPECT_EQ(capture.vu(0), 0) << "no writer yet";
 
-    for (const auto &[hz, bin] : {std::pair{1000.0, 26u}, std::pair{10000.0, 261u}}) {
+    for (const auto& [hz, bin] : {std::pair{1000.0, 26u}, std::pair{10000.0, 261u}}) {
         SCOPED_TRACE(std::to_string(hz) + " Hz");
         {
             // Left channel only, at half scale.
             PipeWriter writer(pipe, hz, 16384, 0);
             EXPECT_TRUE(waitUntil([&] {
                 return isHalfScaleVu(capture.vu(0), 150) && peakBin(spectrumOf(capture, 0)) == bin;
-            })) << "VU " << capture.vu(0);
+            })) << "VU "
+                << capture.vu(0);
             EXPECT_EQ(capture.vu(1), 0);
             EXPECT_TRUE(allZero(spectrumOf(capture, 1)));
         }
@@ -96,19 +97,20 @@ TEST(FifoSource, DeliversToneWhileWrittenAndSurvivesTheWriterLeaving)
     }
 }
 
-std::string writeToneFile(const std::string &path, int rate, int channels, double hz, double amplitude)
+std::string writeToneFile(const std::string& path, int rate, int channels, double hz, double amplitude)
 {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         return sf_strerror(nullptr);
-    std::vector<float> frames(static_cast<std::size_t>(rate * channels)); // one second
+    std::vector<float> frames(static_cast<std::size_t>(rate * channels));  // one second
     for (std::size_t i = 0; i < frames.size(); ++i)
-        frames[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * hz *
-                                                            static_cast<double>(i / static_cast<std::size_t>(channels)) / rate));
+        frames[i] = static_cast<float>(
+            amplitude *
+            std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i / static_cast<std::size_t>(channels)) / rate));
     sf_writef_float(file, frames.data(), rate);
     sf_close(file);
     return {};
@@ -123,7 +125,8 @@ TEST(FileSource, PlaysFilesOfAnyRateAndChannelCount)
         std::size_t bin;
     };
     ScratchDir dir;
-    for (const Case &c : std::array<Case, 3>{{{44100, 2, 1000.0, 26}, {22050, 1, 1000.0, 26}, {48000, 2, 2000.0, 52}}}) {
+    for (const Case& c :
+         std::array<Case, 3>{{{44100, 2, 1000.0, 26}, {22050, 1, 1000.0, 26}, {48000, 2, 2000.0, 52}}}) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
         const std::string path = dir / ("tone" + std::to_string(c.rate) + ".wav");
         ASSERT_EQ(writeToneFile(path, c.rate, c.channels, c.hz, 0.5), "");
@@ -133,7 +136,8 @@ TEST(FileSource, PlaysFilesOfAnyRateAndChannelCount)
         for (int channel : {0, 1})
             EXPECT_TRUE(waitUntil([&] {
                 return isHalfScaleVu(capture.vu(channel), 300) && peakBin(spectrumOf(capture, channel)) == c.bin;
-            })) << "channel " << channel << ": VU " << capture.vu(channel);
+            })) << "channel "
+                << channel << ": VU " << capture.vu(channel);
         // The file loops: a second later (past its one-second length) still sound.
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
         EXPECT_TRUE(waitUntil([&] { return isHalfScaleVu(capture.vu(0), 300); }, std::chrono::seconds(2)))
@@ -154,7 +158,7 @@ std::uint64_t readCalls()
     return 0;
 }
 
-std::string fileText(const std::string &path)
+std::string fileText(const std::string& path)
 {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -173,7 +177,8 @@ TEST(FileSource, AFileTruncatedWhilePlayingGivesOneLineAndSilenceWithoutRetrying
     SampleRing ring;
     std::array<int16_t, kVuLength> samples{};
     const auto sound = [&] {
-        return ring.readNewest(0, samples) && std::any_of(samples.begin(), samples.end(), [](int16_t s) { return s != 0; });
+        return ring.readNewest(0, samples) &&
+               std::any_of(samples.begin(), samples.end(), [](int16_t s) { return s != 0; });
     };
     {
         FileSource source(ring, path, log);
@@ -205,10 +210,10 @@ TEST(Capture, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
     }
     // Absurd sample rates (every output frame would read 45 000 file
     // frames) and channel counts, a hundred frames each.
-    for (const auto &[name, rate, channels] : {std::tuple{"fast.wav", 2'000'000'000, 2},
-                                               std::tuple{"slow.wav", 1, 2}, std::tuple{"wide.wav", 44100, 65}}) {
+    for (const auto& [name, rate, channels] :
+         {std::tuple{"fast.wav", 2'000'000'000, 2}, std::tuple{"slow.wav", 1, 2}, std::tuple{"wide.wav", 44100, 65}}) {
         SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-        SNDFILE *file = sf_open((dir / name).c_str(), SFM_WRITE, &info);
+        SNDFILE* file = sf_open((dir / name).c_str(), SFM_WRITE, &info);
         ASSERT_NE(file, nullptr) << name;
         const std::vector<float> frames(static_cast<std::size_t>(100 * channels), 0.25f);
         sf_writef_float(file, frames.data(), 100);
@@ -231,7 +236,7 @@ TEST(Capture, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
         {"speakers", "LUMORA_SOURCE"},
         {"file:", "LUMORA_SOURCE"},
     }};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         Capture capture;
         std::ostringstream log;
         EXPECT_FALSE(capture.install(c.choice.c_str(), log)) << c.choice;
@@ -248,7 +253,7 @@ TEST(Capture, ParsesTheSourceChoice)
 {
     using Kind = SourceChoice::Kind;
     struct Case {
-        const char *text;
+        const char* text;
         bool valid;
         Kind kind;
         std::string argument;
@@ -264,7 +269,7 @@ TEST(Capture, ParsesTheSourceChoice)
         {"Demo", false, Kind::Auto, ""},
         {"fifo:", false, Kind::Auto, ""},
     }};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         const auto choice = parseSourceChoice(c.text);
         ASSERT_EQ(choice.has_value(), c.valid) << c.text;
         if (choice) {
@@ -317,13 +322,14 @@ TEST(Sources, PauseWhileNobodyAsksAndResumeOnTheNextCall)
         std::optional<PipeWriter> writer;
         if (choice.starts_with("fifo:"))
             writer.emplace(pipe, 1000.0, 16384, 16384);
-        EXPECT_EQ(testing::pausesAndResumes(capture, [&]() -> std::string {
-                      if (!writer)
-                          return {};
-                      const int before = writer->chunks();
-                      std::this_thread::sleep_for(std::chrono::milliseconds(800));
-                      return writer->chunks() - before >= 20 ? "" : "the writer blocked";
-                  }),
+        EXPECT_EQ(testing::pausesAndResumes(capture,
+                                            [&]() -> std::string {
+                                                if (!writer)
+                                                    return {};
+                                                const int before = writer->chunks();
+                                                std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                                                return writer->chunks() - before >= 20 ? "" : "the writer blocked";
+                                            }),
                   "");
     }
 }
@@ -337,5 +343,5 @@ TEST(Capture, SecondInstallKeepsTheFirstSource)
     EXPECT_EQ(log.str(), "");
 }
 
-} // namespace
-} // namespace lumora::vbvis
+}  // namespace
+}  // namespace lumora::vbvis

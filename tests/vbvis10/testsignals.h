@@ -22,12 +22,13 @@ namespace lumora::vbvis::testing {
 // Interleaved stereo sine frames at 44100 Hz; amplitude per channel in
 // 16-bit units (0 leaves that channel silent). startFrame keeps the phase
 // continuous across consecutive chunks.
-inline std::vector<int16_t> sineFrames(double hz, double leftAmplitude, double rightAmplitude,
-                                       std::size_t frames, std::int64_t startFrame = 0)
+inline std::vector<int16_t> sineFrames(double hz, double leftAmplitude, double rightAmplitude, std::size_t frames,
+                                       std::int64_t startFrame = 0)
 {
     std::vector<int16_t> out(frames * 2);
     for (std::size_t i = 0; i < frames; ++i) {
-        const double s = std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(startFrame + static_cast<std::int64_t>(i)) / 44100.0);
+        const double s = std::sin(2.0 * std::numbers::pi * hz *
+                                  static_cast<double>(startFrame + static_cast<std::int64_t>(i)) / 44100.0);
         out[2 * i] = static_cast<int16_t>(std::lround(leftAmplitude * s));
         out[2 * i + 1] = static_cast<int16_t>(std::lround(rightAmplitude * s));
     }
@@ -36,7 +37,7 @@ inline std::vector<int16_t> sineFrames(double hz, double leftAmplitude, double r
 
 // The spectrum as the program decodes it: the fill call into 2n + 1 spaces,
 // then pairs of hex digits.
-inline std::vector<int> spectrumOf(const Capture &capture, int channel)
+inline std::vector<int> spectrumOf(const Capture& capture, int channel)
 {
     const int n = capture.spectrum(0, nullptr, 0);
     std::string text(static_cast<std::size_t>(2 * n + 1), ' ');
@@ -47,12 +48,12 @@ inline std::vector<int> spectrumOf(const Capture &capture, int channel)
     return values;
 }
 
-inline std::size_t peakBin(const std::vector<int> &values)
+inline std::size_t peakBin(const std::vector<int>& values)
 {
     return static_cast<std::size_t>(std::max_element(values.begin(), values.end()) - values.begin());
 }
 
-inline bool allZero(const std::vector<int> &values)
+inline bool allZero(const std::vector<int>& values)
 {
     return std::all_of(values.begin(), values.end(), [](int v) { return v == 0; });
 }
@@ -82,7 +83,7 @@ inline std::array<int, 8> bandLevels(std::span<const uint8_t> values)
 }
 
 // Polls until the condition holds or the bound passes; answers whether it held.
-inline bool waitUntil(const std::function<bool()> &condition,
+inline bool waitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds bound = std::chrono::seconds(10))
 {
     const auto deadline = std::chrono::steady_clock::now() + bound;
@@ -99,12 +100,12 @@ inline bool waitUntil(const std::function<bool()> &condition,
 // fresh values follow (bench/vbvis10_bench measures how soon).
 // `whilePaused` runs while paused. Empty when all held, otherwise what did
 // not.
-inline std::string pausesAndResumes(Capture &capture, const std::function<std::string()> &whilePaused = {})
+inline std::string pausesAndResumes(Capture& capture, const std::function<std::string()>& whilePaused = {})
 {
     if (!waitUntil([&] { return capture.vu(0) > 0; }))
         return "no sound before pausing";
     std::array<int16_t, 64> peek{};
-    std::this_thread::sleep_for(Demand::kIdleAfter); // peeking into the ring is no call
+    std::this_thread::sleep_for(Demand::kIdleAfter);  // peeking into the ring is no call
     if (!waitUntil([&] { return !capture.ring().readNewest(0, peek); }, std::chrono::seconds(2)))
         return "the source did not pause";
     const std::string paused = whilePaused ? whilePaused() : std::string();
@@ -118,4 +119,4 @@ inline std::string pausesAndResumes(Capture &capture, const std::function<std::s
     return "no fresh values after resuming";
 }
 
-} // namespace lumora::vbvis::testing
+}  // namespace lumora::vbvis::testing

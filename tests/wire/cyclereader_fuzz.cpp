@@ -39,8 +39,9 @@ Cycle wellFormedCycle(const std::uint8_t* data, std::size_t size, std::size_t& a
     for (int offset = 0; offset < kCycleBytes; ++offset) {
         const std::uint8_t seed = at < size ? data[at++] : static_cast<std::uint8_t>(offset);
         cycle[static_cast<std::size_t>(offset)] =
-            offset < kLampBytes ? levelLampByte(seed % (kMaxLevel + 1), (seed & 0x10) != 0)
-                                : static_cast<std::uint8_t>(kFirstTextByte + seed % (kLastTextByte - kFirstTextByte + 1));
+            offset < kLampBytes
+                ? levelLampByte(seed % (kMaxLevel + 1), (seed & 0x10) != 0)
+                : static_cast<std::uint8_t>(kFirstTextByte + seed % (kLastTextByte - kFirstTextByte + 1));
     }
     return cycle;
 }
@@ -77,8 +78,7 @@ Cycle continued(const Cycle& before, const std::uint8_t* data, std::size_t size,
 // well-formed cycle: one byte later, or one byte earlier.
 bool seamsFitOneByteOff(const Cycle& cycle)
 {
-    return isLampByte(cycle[kLampBytes]) ||
-           (isTextByte(cycle[kLampBytes - 1]) && isLampByte(cycle[kCycleBytes - 1]));
+    return isLampByte(cycle[kLampBytes]) || (isTextByte(cycle[kLampBytes - 1]) && isLampByte(cycle[kCycleBytes - 1]));
 }
 
 bool isBlank(const std::uint8_t* bytes)
@@ -99,9 +99,8 @@ public:
         const CycleReader::Completed completed = silence ? m_reader.silence() : m_reader.feed(byte);
         m_fed += silence ? 0 : 1;
         const CycleReader::Counts& after = m_reader.counts();
-        if (after.cycles < before.cycles || after.blankings < before.blankings ||
-            after.resyncs < before.resyncs || after.realignments < before.realignments ||
-            after.droppedBytes < before.droppedBytes)
+        if (after.cycles < before.cycles || after.blankings < before.blankings || after.resyncs < before.resyncs ||
+            after.realignments < before.realignments || after.droppedBytes < before.droppedBytes)
             __builtin_trap();
         if (completed != CycleReader::Completed::Nothing) {
             for (int offset = 0; offset < kCycleBytes; ++offset) {
@@ -157,9 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::size_t at = 1;
-    bool exact = true;       // every cycle must come out
+    bool exact = true;  // every cycle must come out
     bool alwaysExact = true;
-    int ordinaryInRun = 0;   // since the last silence or blanking sequence
+    int ordinaryInRun = 0;  // since the last silence or blanking sequence
     Cycle before(kCycleBytes, 0);
     while (at < size) {
         const std::uint8_t command = data[at++];

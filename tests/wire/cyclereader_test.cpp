@@ -16,10 +16,10 @@ namespace lumora::wire {
 namespace {
 
 using Completed = CycleReader::Completed;
-using testing::Fault;
-using testing::RunCycles;
 using testing::append;
+using testing::Fault;
 using testing::faultyStream;
+using testing::RunCycles;
 
 // Whether a byte fits both a lamp and a character: ' ', '?' and '@'.
 bool fitsBothWays(std::uint8_t byte)
@@ -88,8 +88,8 @@ std::vector<bool> shownExactly(const std::vector<Cycle>& sent, const std::vector
 void expectCountsAddUp(const CycleReader& reader, std::uint64_t bytesFed)
 {
     const CycleReader::Counts& counts = reader.counts();
-    EXPECT_EQ(bytesFed, std::uint64_t{counts.cycles + counts.blankings} * kCycleBytes +
-                            counts.droppedBytes + static_cast<std::uint64_t>(reader.pendingBytes()));
+    EXPECT_EQ(bytesFed, std::uint64_t{counts.cycles + counts.blankings} * kCycleBytes + counts.droppedBytes +
+                            static_cast<std::uint64_t>(reader.pendingBytes()));
 }
 
 // Thousands of well-formed cycles, whatever their text (even all spaces, so
@@ -101,36 +101,36 @@ TEST(CycleReader, WellFormedStreamsAreReadExactlyAndNeverRealigned)
 {
     using Frames = RunCycles::Frames;
     for (Frames frames : {Frames::Lumora, Frames::TwoWaySeams, Frames::NoHistory})
-    for (int spacePercent : {RunCycles::kMarquee, 0, 50, 90, 100}) {
-        SCOPED_TRACE(::testing::Message() << "frames " << static_cast<int>(frames) << " spaces " << spacePercent);
-        RunCycles sender(7, spacePercent, frames);
-        CycleReader reader;
-        std::vector<Reported> expected, out;
-        std::uint64_t fed = 0;
-        for (int run = 0; run < 4; ++run) {
-            for (int i = 0; i < 500; ++i) {
-                const Cycle cycle = sender.next();
-                std::vector<std::uint8_t> bytes;
-                append(bytes, cycle);
-                feed(reader, bytes, out);
-                fed += bytes.size();
-                expected.push_back({isBlanking(cycle) ? Completed::Blanking : Completed::Cycle, cycle});
-                if (sender.below(50) == 0)
-                    collect(reader, reader.silence(), out);
+        for (int spacePercent : {RunCycles::kMarquee, 0, 50, 90, 100}) {
+            SCOPED_TRACE(::testing::Message() << "frames " << static_cast<int>(frames) << " spaces " << spacePercent);
+            RunCycles sender(7, spacePercent, frames);
+            CycleReader reader;
+            std::vector<Reported> expected, out;
+            std::uint64_t fed = 0;
+            for (int run = 0; run < 4; ++run) {
+                for (int i = 0; i < 500; ++i) {
+                    const Cycle cycle = sender.next();
+                    std::vector<std::uint8_t> bytes;
+                    append(bytes, cycle);
+                    feed(reader, bytes, out);
+                    fed += bytes.size();
+                    expected.push_back({isBlanking(cycle) ? Completed::Blanking : Completed::Cycle, cycle});
+                    if (sender.below(50) == 0)
+                        collect(reader, reader.silence(), out);
+                }
+                std::vector<std::uint8_t> blanking;
+                append(blanking, blankCycle());
+                feed(reader, blanking, out);
+                fed += blanking.size();
+                expected.push_back({Completed::Blanking, blankCycle()});
+                collect(reader, reader.silence(), out);
             }
-            std::vector<std::uint8_t> blanking;
-            append(blanking, blankCycle());
-            feed(reader, blanking, out);
-            fed += blanking.size();
-            expected.push_back({Completed::Blanking, blankCycle()});
-            collect(reader, reader.silence(), out);
+            EXPECT_TRUE(out == expected);
+            EXPECT_EQ(reader.counts().droppedBytes, 0U);
+            EXPECT_EQ(reader.counts().realignments, 0U);
+            EXPECT_EQ(reader.counts().resyncs, 0U);
+            expectCountsAddUp(reader, fed);
         }
-        EXPECT_TRUE(out == expected);
-        EXPECT_EQ(reader.counts().droppedBytes, 0U);
-        EXPECT_EQ(reader.counts().realignments, 0U);
-        EXPECT_EQ(reader.counts().resyncs, 0U);
-        expectCountsAddUp(reader, fed);
-    }
 }
 
 // The faults the tests below put into a stream: a byte lost, repeated,
@@ -180,8 +180,8 @@ TEST(CycleReader, OneFaultAtAnyOffsetCostsOnlyTheCycleItHits)
             for (int i = 0; i < 8; ++i)
                 sent.push_back(withClearSeams(sender.next()));
             for (int offset = 0; offset < kCycleBytes; ++offset) {
-                SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(c.fault) << " value "
-                                                  << int{c.value} << " seed " << seed << " offset " << offset);
+                SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(c.fault) << " value " << int{c.value}
+                                                  << " seed " << seed << " offset " << offset);
                 const FaultyRead read = readWithFault(sent, kFaulty, offset, c);
                 const auto lost = static_cast<int>(std::count(read.shown.begin(), read.shown.end(), false));
                 worst = std::max(worst, lost);
@@ -268,9 +268,9 @@ TEST(CycleReader, OneFaultCostsAtMostTwoCyclesOnLumorasStreams)
                         sent.push_back(sender.next());
                     for (int offset = 0; offset < kCycleBytes; ++offset) {
                         SCOPED_TRACE(::testing::Message()
-                                     << "frames " << static_cast<int>(frames) << " spaces " << spacePercent
-                                     << " fault " << static_cast<int>(c.fault) << " value " << int{c.value}
-                                     << " seed " << seed << " offset " << offset);
+                                     << "frames " << static_cast<int>(frames) << " spaces " << spacePercent << " fault "
+                                     << static_cast<int>(c.fault) << " value " << int{c.value} << " seed " << seed
+                                     << " offset " << offset);
                         const std::vector<bool> shown = readWithFault(sent, kFaulty, offset, c).shown;
                         EXPECT_LE(std::count(shown.begin(), shown.end(), false), 2);
                         for (int i = 0; i < kCycles; ++i) {
@@ -303,9 +303,9 @@ TEST(CycleReader, BlankingAfterAFaultIsStillRecognised)
                 for (bool holdOffIsSilence : {false, true})
                     cases.push_back({fault, offset, seams, holdOffIsSilence});
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(c.fault) << " offset " << c.offset
-                                          << " two-way seams '" << c.seams << "' hold-off silence "
-                                          << c.holdOffIsSilence);
+        SCOPED_TRACE(::testing::Message()
+                     << "fault " << static_cast<int>(c.fault) << " offset " << c.offset << " two-way seams '" << c.seams
+                     << "' hold-off silence " << c.holdOffIsSilence);
         RunCycles sender(5, RunCycles::kMarquee);
         std::vector<Cycle> sent;
         for (int i = 0; i < 4; ++i)
@@ -336,8 +336,8 @@ TEST(CycleReader, SilenceEndsTheCount)
 {
     struct Case {
         const char* name;
-        int silenceAt;         // bytes into cycle 1 (0: on the boundary)
-        bool partialGoesOn;    // the rest of cycle 1 follows the silence
+        int silenceAt;       // bytes into cycle 1 (0: on the boundary)
+        bool partialGoesOn;  // the rest of cycle 1 follows the silence
         int calls;
         std::uint32_t resyncs;
         bool cycleOneShown;

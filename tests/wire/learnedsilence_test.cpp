@@ -78,8 +78,8 @@ TEST(SilenceWatch, LearnsSixTimesTheLongestPauseWithinItsFloorAndCeiling)
         std::uint16_t thresholdMs;
     };
     const Case cases[] = {
-        {1, SilenceWatch::kFloorMs},    // 6 ms would split a busy sender's cycles
-        {30, 180},                      // six times
+        {1, SilenceWatch::kFloorMs},  // 6 ms would split a busy sender's cycles
+        {30, 180},                    // six times
         {100, SilenceWatch::kCeilingMs},
     };
     for (const Case& c : cases) {
