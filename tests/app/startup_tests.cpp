@@ -312,6 +312,9 @@ TEST(LumoraProgram, TextSettingReachesTheLineAsItCanShowIt)
         QProcess lumora;
         QProcessEnvironment environment = home.environment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        // The test library, as for every test here: under AddressSanitizer
+        // the program's RUNPATH does not reach dlopen.
+        environment.insert("LD_LIBRARY_PATH", qEnvironmentVariable("LD_LIBRARY_PATH"));
         lumora.setProcessEnvironment(environment);
         lumora.start(LUMORA_PROGRAM,
                      {"--start", "--source", "demo", "--port", QString::fromStdString(pty.slave()), "--text", c.text});
@@ -328,7 +331,8 @@ TEST(LumoraProgram, TextSettingReachesTheLineAsItCanShowIt)
         lumora.terminate();
         lumora.waitForFinished(30000);
         const auto bytes = reader.received();
-        ASSERT_GE(bytes.size(), static_cast<std::size_t>(lumora::wire::kCycleBytes)) << "no cycle without a click";
+        ASSERT_GE(bytes.size(), static_cast<std::size_t>(lumora::wire::kCycleBytes))
+            << "no cycle without a click: " << lumora.readAllStandardError().toStdString();
         const QString slice = QString::fromLatin1(reinterpret_cast<const char*>(bytes.data()) + 64, 20);
         const QString full = c.shown.size() < 20 ? c.shown.leftJustified(20) : c.shown;
         const QString rotated = full.mid(1) + full.left(1);
