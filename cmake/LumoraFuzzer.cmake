@@ -13,7 +13,8 @@
 # build that has LUMORA_FUZZ on: the `fuzz` preset (build-fuzz/, clang++
 # for everything, for long searches), or the fuzz build that a build with
 # another compiler (the dev and asan presets' g++) makes of the same
-# sources in its fuzz/ folder, whose programs its own tests run. A test
+# sources in LUMORA_FUZZ_BUILD_DIR (its fuzz/ folder unless set; the dev
+# and asan presets share build/fuzz), whose programs its tests run. A test
 # starts from LUMORA_FUZZER_SEED (the asan preset sets another seed than
 # the default, so the two suites try different inputs) and keeps no
 # corpus. It runs alone (RUN_SERIAL): it keeps a core busy, and the
@@ -65,9 +66,12 @@ else()
         message(STATUS "clang++ with libFuzzer not found: the fuzz targets are not built")
     else()
         # The same sources built with clang++ and LUMORA_FUZZ, for the fuzz
-        # targets alone.
+        # targets alone. Of this build's settings only LUMORA_WERROR reaches
+        # it, so builds that differ in their flags alone (the dev and asan
+        # presets) share one by naming the same folder.
         include(ExternalProject)
-        set(LUMORA_FUZZ_BUILD_DIR ${CMAKE_BINARY_DIR}/fuzz)
+        set(LUMORA_FUZZ_BUILD_DIR ${CMAKE_BINARY_DIR}/fuzz CACHE PATH
+            "Where the clang++ build of the fuzz targets goes")
         ExternalProject_Add(lumora_fuzz_build
             SOURCE_DIR ${PROJECT_SOURCE_DIR}
             BINARY_DIR ${LUMORA_FUZZ_BUILD_DIR}
