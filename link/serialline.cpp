@@ -34,8 +34,11 @@ constexpr auto kPtyLead = std::chrono::milliseconds(30);
 // Period of the pacing timer; each tick hands over the bytes whose time on
 // the line is less than kPtyLead away, so the lead stays between 20 and
 // 30 ms. Between ticks a write hands its bytes over at once only when the
-// line would otherwise fall idle before the next tick: the reader wakes
-// about a hundred times a second, not at every write.
+// line would otherwise fall idle before the next tick: with the default
+// buffer the reader wakes about a hundred times a second, not at every
+// write. A buffer of less than 1.5 ticks (86 bytes) never keeps the line
+// busy that long, so there every write goes over at once, and all that
+// waits is on the line, where a stall of the sender cannot reach it.
 constexpr auto kPacingTick = std::chrono::milliseconds(10);
 constexpr int kBusyEnoughBytes = wire::kLineBytesPerSecond * 15 / 1000;  // 1.5 ticks
 
