@@ -75,8 +75,8 @@ void Session::drain()
     std::vector<Chunk> chunks = m_queue.takeAll();
     if (!m_window || chunks.empty()) {
         // Idle (or headless): the next push wakes the session. A push
-        // between the take and the arming found the queue full and woke
-        // nobody, so look once more.
+        // between the take and the arming found the session not armed and
+        // woke nobody, so look once more.
         m_wakeArmed = true;
         if (!m_queue.empty())
             wakeUp();
