@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSerialPort>
@@ -82,6 +83,9 @@ protected:
     TestBridge lib;
     Pty pty;
     PtyReader reader{pty.master()};
+    // A run that fails ends the program through its error box: answered,
+    // the failure ends the suite at once instead of waiting out its limit.
+    lumora::test::ModalAnswerer answerer;
     FrmMain frm;
 };
 
@@ -274,10 +278,20 @@ TEST_F(RunTest, TerminationSignalDuringARunStopsBlanksAndThenCloses)
 TEST_F(RunTest, StopIsServicedWhileTheDisplayHasStalled)
 {
     reader.hold(true);
+    // The line has stalled once the pty takes nothing more: what waits stays
+    // the same (a moving line lowers it byte by byte) and is more than a
+    // waiting write lets it fall to before it writes again.
+    const int writeWaitsAbove = wire::kOutputBufferBytes - wire::kOutputBufferBytes / 8;
+    int lastWaiting = -1;
+    QElapsedTimer unchangedFor;
     bool stoppedWhileFull = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!stoppedWhileFull && frm.MSComm1->outstanding() >= wire::kOutputBufferBytes) {
+        const int waiting = frm.MSComm1->outstanding();
+        if (waiting != lastWaiting) {
+            lastWaiting = waiting;
+            unchangedFor.start();
+        } else if (!stoppedWhileFull && waiting > writeWaitsAbove && unchangedFor.elapsed() >= 100) {
             frm.Command2->click();  // serviced although every write is waiting
             stoppedWhileFull = frm.StopFlag == -1 && frm.running();
             reader.hold(false);
