@@ -13,12 +13,30 @@ namespace lumora {
 
 namespace {
 
-// What the report adds to the failure's own text, empty for most failures:
-// for a port that cannot be opened, how to choose another.
+// What the report adds to the failure's own text: what to do about it.
+// Numbers below 1000 (the system's own) only arise inside a device's
+// failure, which says what was being done.
 QString errorAdvice(const Failure& failure)
 {
-    if (failure.number() == static_cast<int>(FailureNumber::PortNotOpen))
-        return portChoiceHint(QProcessEnvironment::systemEnvironment());
+    switch (static_cast<FailureNumber>(failure.number())) {
+    case FailureNumber::LibraryNotFound:
+        return QStringLiteral("libVbVis10.so comes with Lumora: install Lumora again, or set LD_LIBRARY_PATH to "
+                              "the folder that holds it.");
+    case FailureNumber::FunctionNotFound:
+        return QStringLiteral("The libVbVis10.so found first is not Lumora's: remove its folder from "
+                              "LD_LIBRARY_PATH, or install Lumora again.");
+    case FailureNumber::PortNotOpen: return portChoiceHint(QProcessEnvironment::systemEnvironment());
+    case FailureNumber::PortWriteFailed:
+        return QStringLiteral("Check that the display is switched on and connected (or that lumora-display is "
+                              "still running), then start Lumora again.");
+    case FailureNumber::PortGone:
+        return QStringLiteral("Connect the display again (or start lumora-display again), then start Lumora "
+                              "again; lumora --list-ports shows the ports there are.");
+    case FailureNumber::Overflow:
+    case FailureNumber::InvalidChannel:
+    case FailureNumber::Internal:
+        return QStringLiteral("This is a fault in Lumora itself: please report it, with this message.");
+    }
     return {};
 }
 
@@ -38,6 +56,18 @@ void showErrorBox(const QString& message)
     box.exec();
 }
 
+QString errorReportText(const Failure& failure)
+{
+    // "Run-time error '1001':\n\nLibrary not found: ...", then the advice.
+    QString text = QStringLiteral("Run-time error '%1':\n\n%2")
+                       .arg(failure.number())
+                       .arg(QString::fromStdString(failure.what()));
+    const QString advice = errorAdvice(failure);
+    if (!advice.isEmpty())
+        text += QStringLiteral("\n\n") + advice;
+    return text;
+}
+
 void reportFailure(const Failure& failure)
 {
     const QString advice = errorAdvice(failure);
@@ -45,15 +75,10 @@ void reportFailure(const Failure& failure)
     if (!advice.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(advice));
     std::fflush(stderr);
-    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        // "Run-time error '1001':\n\nLibrary not found: ...", then the advice.
-        QString text = QStringLiteral("Run-time error '%1':\n\n%2")
-                           .arg(failure.number())
-                           .arg(QString::fromStdString(failure.what()));
-        if (!advice.isEmpty())
-            text += QStringLiteral("\n\n") + advice;
-        showErrorBox(text);
-    }
+    // Where nobody could see the box it would wait for ever: the line on
+    // stderr is then the whole report.
+    if (errorBoxCanBeSeen())
+        showErrorBox(errorReportText(failure));
     std::fflush(stdout);
     // Straight out: the failure may have struck deep inside a running cycle,
     // and nothing of the window's state is worth unwinding.

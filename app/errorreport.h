@@ -2,9 +2,9 @@
 // The error report: the one way a failure ends the program.
 //
 // Any handler runs its body through guarded(); a lumora::Failure (or any
-// other exception) thrown inside becomes a modal message naming the failure
-// by number and description, the same line on stderr, and exit status
-// kExitFailure. Nothing is caught anywhere else.
+// other exception) thrown inside becomes a line on stderr naming the failure
+// by number and description, a modal message saying the same where one can
+// be seen, and exit status kExitFailure. Nothing is caught anywhere else.
 #pragma once
 
 #include "failure.h"
@@ -28,6 +28,9 @@ void showErrorBox(const QString& message);
 // or minimal platform, on which a box would wait for ever unseen.
 bool errorBoxCanBeSeen();
 
+// The error box's text: the failure's number and description, then what
+// to do about it (for a port that cannot be opened, how to choose another).
+QString errorReportText(const Failure& failure);
 [[noreturn]] void reportFailure(const Failure& failure);
 
 template <typename Handler> void guarded(Handler&& handler)

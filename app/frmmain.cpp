@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 
 namespace lumora {
 
@@ -137,8 +138,12 @@ bool FrmMain::Form_Load()
     bool installed = false;
     guarded([&] {
         if (modVbVis10::InstallPlugin() == 0) {
-            QMessageBox box(QMessageBox::NoIcon, kInstallFailureTitle, kInstallFailureText, QMessageBox::Ok);
-            box.exec();
+            if (errorBoxCanBeSeen()) {
+                QMessageBox box(QMessageBox::NoIcon, kInstallFailureTitle, kInstallFailureText, QMessageBox::Ok);
+                box.exec();
+            } else {  // a box nobody sees would wait for ever
+                std::fprintf(stderr, "lumora: %s\n", kInstallFailureText);
+            }
             return;
         }
         VuMaxWidth = meters::roundToInt32(shVu(0).width());

@@ -3,7 +3,6 @@
 // library and a real pseudo-terminal in place of the display's serial port.
 #include "errorreport.h"
 #include "frmmain.h"
-#include "modalanswerer.h"
 #include "pty.h"
 #include "serialline.h"
 #include "signalclose.h"
@@ -83,9 +82,6 @@ protected:
     TestBridge lib;
     Pty pty;
     PtyReader reader{pty.master()};
-    // A run that fails ends the program through its error box: answered,
-    // the failure ends the suite at once instead of waiting out its limit.
-    lumora::test::ModalAnswerer answerer;
     FrmMain frm;
 };
 
@@ -317,7 +313,6 @@ protected:
 void startRunExpectingFailure(const std::string& port, const std::function<void(FrmMain&)>& arrange)
 {
     ::alarm(30);  // a hang is a failure, not a stuck test
-    lumora::test::ModalAnswerer answerer;
     FrmMain frm;
     frm.MSComm1->setPortOneDevice(QString::fromStdString(port));
     if (!frm.Form_Load())

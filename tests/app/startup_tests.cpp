@@ -2,6 +2,7 @@
 // Lumora's settings and command line: where each setting comes from, and
 // the real program answering --help, --version, --list-ports and wrong
 // settings before any window exists.
+#include "errorreport.h"
 #include "pty.h"
 #include "settings.h"
 #include "wireformat.h"
@@ -282,6 +283,93 @@ TEST(Programs, WithoutATerminalOrAVisibleBoxAWrongArgumentEndsWithStatusTwo)
             EXPECT_EQ(process.exitCode(), lumora::kExitBadArguments);
             EXPECT_TRUE(process.readAllStandardError().contains("no-such-option"));
         }
+    }
+}
+
+// A private X server, on the display number it picks itself.
+class PrivateXServer {
+public:
+    PrivateXServer()
+    {
+        m_xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+        if (m_xvfb.waitForStarted() && m_xvfb.waitForReadyRead(10000))
+            m_display = ":" + QString::fromLatin1(m_xvfb.readLine()).trimmed();
+    }
+    ~PrivateXServer()
+    {
+        m_xvfb.terminate();
+        m_xvfb.waitForFinished(5000);
+    }
+    const QString& display() const { return m_display; }
+
+    // Whether a window of that title is on the screen: one with a class,
+    // as every window Qt shows has (its 1x1 leader, named after the
+    // application, has none).
+    bool shows(const QString& title) const
+    {
+        QProcess xwininfo;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", m_display);
+        xwininfo.setProcessEnvironment(environment);
+        xwininfo.start("xwininfo", {"-root", "-tree"});
+        xwininfo.waitForFinished(5000);
+        return xwininfo.readAllStandardOutput().contains(("\"" + title + "\": (\"").toUtf8());
+    }
+
+private:
+    QProcess m_xvfb;
+    QString m_display;
+};
+
+// A failure that ends the program (a port that cannot be opened after
+// --start, a library that cannot be installed) waits in its box on a real
+// screen until the user has read it; where no box can be seen it says the
+// same on stderr and ends.
+TEST(LumoraProgram, FailureBoxesWaitOnARealScreenAndNeverWhereNobodyCanSeeThem)
+{
+    PrivateXServer x;
+    ASSERT_FALSE(x.display().isEmpty()) << "Xvfb did not start";
+    SettingsHome home;
+    struct Case {
+        QStringList arguments;
+        QString installVariable;  // TESTBRIDGE_INSTALL
+        QString boxTitle;
+        int status;
+        QString line;  // on stderr, where no box can be seen
+    };
+    const Case cases[] = {
+        {{"--start", "--port", "/dev/lumora-no-such-port"},
+         {},
+         "Lumora",
+         lumora::kExitFailure,
+         "lumora: run-time error 1005: Serial port cannot be opened: /dev/lumora-no-such-port"},
+        {{}, "0", "WinAmp DERudu Demo", lumora::kExitInstallFailed, "lumora: Sorry, there was a problem installing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.boxTitle.toStdString());
+        QProcessEnvironment environment = home.environment();
+        if (!c.installVariable.isEmpty())
+            environment.insert("TESTBRIDGE_INSTALL", c.installVariable);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        const Outcome unseen = runLumora(c.arguments, environment);
+        EXPECT_EQ(unseen.status, c.status) << unseen.err.toStdString();
+        EXPECT_TRUE(unseen.err.contains(c.line)) << unseen.err.toStdString();
+
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("DISPLAY", x.display());
+        QProcess lumora;
+        QProcessEnvironment full = QProcessEnvironment::systemEnvironment();
+        full.insert(environment);
+        lumora.setProcessEnvironment(full);
+        lumora.start(LUMORA_PROGRAM, c.arguments);
+        ASSERT_TRUE(lumora.waitForStarted());
+        const QDeadlineTimer deadline(10000);
+        while (!x.shows(c.boxTitle) && lumora.state() == QProcess::Running && !deadline.hasExpired())
+            QTest::qWait(50);
+        EXPECT_TRUE(x.shows(c.boxTitle)) << lumora.readAllStandardError().toStdString();
+        EXPECT_FALSE(lumora.waitForFinished(300)) << "the box waits for the user";
+        lumora.kill();
+        lumora.waitForFinished(5000);
     }
 }
 
