@@ -135,6 +135,29 @@ uint32_t lostOnTheLine()
     return static_cast<uint32_t>(serialinput::lostBytes()) + serialinput::framingErrors();
 }
 
+// A running total counted only from a moment on (the first time the board
+// was in step), as the status line shows it: capped at 65535, never wrapping.
+class CountFromInStep {
+public:
+    // The moment, once: later calls keep the first base.
+    void start(uint32_t total)
+    {
+        if (!m_started) {
+            m_started = true;
+            m_base = total;
+        }
+    }
+    uint16_t since(uint32_t total) const
+    {
+        const uint32_t n = m_started ? total - m_base : 0;
+        return n > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(n);
+    }
+
+private:
+    bool m_started = false;
+    uint32_t m_base = 0;
+};
+
 // Sleeps until the next interrupt unless a byte or the LCD is waiting. The
 // check and the sleep cannot be split by an interrupt: sei() takes effect
 // after the next instruction, which is the sleep.
@@ -244,33 +267,18 @@ int main()
     bool heardThisPeriod = false;
     // Getting in step with a stream that was already running (the board
     // just started) is no loss of step: counted from the first cycle on.
-    bool inStepOnce = false;
-    uint32_t stepLossesBefore = 0;
-    auto stepLosses = [&]() -> uint16_t {
-        const uint32_t all = reader.counts().realignments + reader.counts().resyncs;
-        const uint32_t since = inStepOnce ? all - stepLossesBefore : 0;
-        return since > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(since);
-    };
+    auto stepLossTotal = [&] { return reader.counts().realignments + reader.counts().resyncs; };
+    CountFromInStep stepLosses;
     // Nor is a byte misread because the receiver started in the middle of
     // it: bytes count as lost from the moment the line was in step, after a
     // whole cycle or a millisecond without a byte (longer than a byte time).
-    bool lineInStep = false;
-    uint32_t lostBefore = 0;
-    auto lineNowInStep = [&] {
-        if (!lineInStep) {
-            lineInStep = true;
-            lostBefore = lostOnTheLine();
-        }
-    };
-    auto lost = [&]() -> uint16_t {
-        const uint32_t since = lineInStep ? lostOnTheLine() - lostBefore : 0;
-        return since > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(since);
-    };
+    CountFromInStep lost;
+    auto lineNowInStep = [&] { lost.start(lostOnTheLine()); };
     char line[textlcd::kColumns];
     LinkState shownState = state;
     bool lcdHealDue = false;  // once the LCD has shown what it was given
     auto refreshStatus = [&] {
-        statusLine(line, state, cyclesPerSecond, stepLosses(), lost());
+        statusLine(line, state, cyclesPerSecond, stepLosses.since(stepLossTotal()), lost.since(lostOnTheLine()));
         textlcd::setLine(1, line);
         if (state != shownState) {
             shownState = state;
@@ -282,10 +290,7 @@ int main()
         if (completed == lumora::wire::CycleReader::Completed::Nothing)
             return;
         const bool ordinary = completed == lumora::wire::CycleReader::Completed::Cycle;
-        if (!inStepOnce) {
-            inStepOnce = true;
-            stepLossesBefore = reader.counts().realignments + reader.counts().resyncs;
-        }
+        stepLosses.start(stepLossTotal());
         lineNowInStep();
         silence.cycleEnded(ordinary);
         strobe(true);
