@@ -14,8 +14,6 @@ namespace lumora {
 namespace {
 
 // What the report adds to the failure's own text: what to do about it.
-// Numbers below 1000 (the system's own) only arise inside a device's
-// failure, which says what was being done.
 QString errorAdvice(const Failure& failure)
 {
     switch (static_cast<FailureNumber>(failure.number())) {

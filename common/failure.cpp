@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "failure.h"
 
-#include <cstring>
-
 namespace lumora {
 
 std::string describe(FailureNumber number)
@@ -38,11 +36,6 @@ Failure::Failure(int number, std::string description, std::string detail)
 Failure::Failure(FailureNumber number, const std::string& detail)
     : Failure(static_cast<int>(number), describe(number), detail)
 {
-}
-
-Failure Failure::fromErrno(int errnoValue, const std::string& detail)
-{
-    return Failure(errnoValue, std::strerror(errnoValue), detail);
 }
 
 }  // namespace lumora

@@ -3,8 +3,8 @@
 // Failure; the window's single error report catches it, shows its number and
 // description, and ends the program.
 //
-// Numbers below 1000 are the system's errno values (described by
-// strerror); 1000 and up are Lumora's own, listed in FailureNumber.
+// The numbers are Lumora's own, listed in FailureNumber; a system error
+// goes into the detail, as strerror's text.
 #pragma once
 
 #include <stdexcept>
@@ -25,14 +25,11 @@ enum class FailureNumber : int {
 
 class Failure : public std::runtime_error {
 public:
-    // A failure of Lumora's own; detail says what it concerns.
+    // Detail says what the failure concerns.
     Failure(FailureNumber number, const std::string& detail);
-    // A system failure: errno value and what was being attempted.
-    static Failure fromErrno(int errnoValue, const std::string& detail);
 
     int number() const { return m_number; }
-    // The standard description of the number ("Library not found",
-    // "No such file or directory", ...).
+    // The standard description of the number ("Library not found", ...).
     const std::string& description() const { return m_description; }
     // What the failure concerns (a device, a library, a function), may be empty.
     const std::string& detail() const { return m_detail; }
