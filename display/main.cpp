@@ -31,17 +31,17 @@ int fail(const std::string& message, int status = kExitFailed)
     return status;
 }
 
-std::unique_ptr<ByteSource> openSource(const Options& options, std::string& error)
+// The source; for a pseudo-terminal also its slave's path, which main()
+// announces once everything is ready.
+std::unique_ptr<ByteSource> openSource(const Options& options, std::string& slavePath, std::string& error)
 {
     if (!options.replay.empty())
         return ReplaySource::open(options.replay, options.fast, error);
     if (!options.port.empty())
         return std::make_unique<SerialSource>(QString::fromStdString(options.port));
     auto pty = PtySource::create(options.link, error);
-    if (!pty)
-        return nullptr;
-    std::printf("lumora-display: listening on %s\n", pty->slavePath().c_str());
-    std::fflush(stdout);
+    if (pty)
+        slavePath = pty->slavePath();
     return pty;
 }
 
@@ -93,7 +93,8 @@ int main(int argc, char* argv[])
             return 0;
     }
 
-    auto source = openSource(*options, error);
+    std::string slavePath;
+    auto source = openSource(*options, slavePath, error);
     if (!source)
         return fail(error);
 
@@ -107,6 +108,11 @@ int main(int argc, char* argv[])
     // the summary is printed and the link is removed.
     if (!lumora::TerminationSignals::install([&session] { session.stop(0); }, &session))
         return fail(std::string("cannot route SIGINT and SIGTERM: ") + std::strerror(errno));
+    // A sender, or a test, may act on this line at once: it comes last.
+    if (!slavePath.empty()) {
+        std::printf("lumora-display: listening on %s\n", slavePath.c_str());
+        std::fflush(stdout);
+    }
 
     session.start();
     if (window) {

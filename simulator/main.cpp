@@ -292,8 +292,6 @@ int main(int argc, char** argv)
         return 1;
     }
     lumora::sim::Simulation simulation(std::move(display), std::move(pty), options.resetOnOpen);
-    std::fprintf(g_reports, "lumora-sim: listening on %s\n", simulation.pty().slavePath().c_str());
-    std::fflush(g_reports);
 
     long blankings = 0;
     std::mutex shownMutex;
@@ -329,6 +327,9 @@ int main(int argc, char** argv)
         if (previous.sa_handler != SIG_IGN)
             std::signal(number, requestStop);
     }
+    // A sender, or a test, may act on this line at once: it comes last.
+    std::fprintf(g_reports, "lumora-sim: listening on %s\n", simulation.pty().slavePath().c_str());
+    std::fflush(g_reports);
 
     if (options.headless) {
         error = simulation.run(limit);
