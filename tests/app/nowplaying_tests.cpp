@@ -11,6 +11,7 @@
 #include "wireformat.h"
 
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -87,8 +88,13 @@ protected:
             }
         });
         watch.start(1);
+        lib.clearCalls();
         frm.Command1->click();
-        QTest::qWait(200);  // the last bytes reach the reader
+        // Every cycle (six bridge calls each) and the blanking reach the reader.
+        const auto expected = static_cast<std::size_t>(lib.callCount() / 6 + 1) * wire::kCycleBytes;
+        const QDeadlineTimer deadline(5000);
+        while (reader.count() < expected && !deadline.hasExpired())
+            QTest::qWait(5);
         const auto bytes = reader.received();
         std::vector<std::string> slices;
         for (std::size_t at = 0; at + wire::kCycleBytes <= bytes.size(); at += wire::kCycleBytes)

@@ -41,6 +41,9 @@ TEST_F(WindowTest, FirstDisplayShowsTheDesignLayout)
 {
     FrmMain frm;
     ASSERT_TRUE(frm.Form_Load());
+    // Before the event loop runs, which may let the scroll timer tick.
+    EXPECT_EQ(frm.StopFlag, 0);
+    EXPECT_EQ(frm.ScrollFlag, 0);
     frm.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frm));
 
@@ -95,9 +98,6 @@ TEST_F(WindowTest, FirstDisplayShowsTheDesignLayout)
     }
     EXPECT_EQ(order, (std::vector<QWidget*>{frm.Command2, frm.Check1, frm.Command1}));
     frm.Command2->setEnabled(false);
-
-    EXPECT_EQ(frm.StopFlag, 0);
-    EXPECT_EQ(frm.ScrollFlag, 0);
 }
 
 TEST_F(WindowTest, BarsArePaintedAsSolidRectanglesInTheirColours)

@@ -327,8 +327,11 @@ TEST(Sources, PauseWhileNobodyAsksAndResumeOnTheNextCall)
                                                 if (!writer)
                                                     return {};
                                                 const int before = writer->chunks();
-                                                std::this_thread::sleep_for(std::chrono::milliseconds(800));
-                                                return writer->chunks() - before >= 20 ? "" : "the writer blocked";
+                                                return testing::waitUntil(
+                                                           [&] { return writer->chunks() - before >= 20; },
+                                                           std::chrono::seconds(5))
+                                                           ? ""
+                                                           : "the writer blocked";
                                             }),
                   "");
     }
