@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "errorreport.h"
 
+#include "serialports.h"
 #include "usage.h"
 
 #include <QApplication>
@@ -23,7 +24,12 @@ QString errorAdvice(const Failure& failure)
     case FailureNumber::FunctionNotFound:
         return QStringLiteral("The libVbVis10.so found first is not Lumora's: remove its folder from "
                               "LD_LIBRARY_PATH, or install Lumora again.");
-    case FailureNumber::PortNotOpen: return portChoiceHint(QProcessEnvironment::systemEnvironment());
+    case FailureNumber::PortNotOpen: {
+        const QString chosen = QString::fromStdString(failure.subject());
+        return QStringLiteral("Serial ports on this computer:\n%1\n\n%2")
+            .arg(describeSerialPorts(findSerialPorts(chosen), chosen),
+                 portChoiceHint(QProcessEnvironment::systemEnvironment()));
+    }
     case FailureNumber::PortWriteFailed:
         return QStringLiteral("Check that the display is switched on and connected (or that lumora-display is "
                               "still running), then start Lumora again.");
@@ -57,9 +63,8 @@ void showErrorBox(const QString& message)
 QString errorReportText(const Failure& failure)
 {
     // "Run-time error '1001':\n\nLibrary not found: ...", then the advice.
-    QString text = QStringLiteral("Run-time error '%1':\n\n%2")
-                       .arg(failure.number())
-                       .arg(QString::fromStdString(failure.what()));
+    QString text =
+        QStringLiteral("Run-time error '%1':\n\n%2").arg(failure.number()).arg(QString::fromStdString(failure.what()));
     const QString advice = errorAdvice(failure);
     if (!advice.isEmpty())
         text += QStringLiteral("\n\n") + advice;

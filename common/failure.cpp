@@ -27,14 +27,9 @@ std::string compose(const std::string& description, const std::string& detail)
 
 }  // namespace
 
-Failure::Failure(int number, std::string description, std::string detail)
-    : std::runtime_error(compose(description, detail)), m_number(number), m_description(std::move(description)),
-      m_detail(std::move(detail))
-{
-}
-
-Failure::Failure(FailureNumber number, const std::string& detail)
-    : Failure(static_cast<int>(number), describe(number), detail)
+Failure::Failure(FailureNumber number, const std::string& detail, std::string subject)
+    : std::runtime_error(compose(describe(number), detail)), m_number(static_cast<int>(number)),
+      m_description(describe(number)), m_detail(detail), m_subject(std::move(subject))
 {
 }
 

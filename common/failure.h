@@ -25,21 +25,23 @@ enum class FailureNumber : int {
 
 class Failure : public std::runtime_error {
 public:
-    // Detail says what the failure concerns.
-    Failure(FailureNumber number, const std::string& detail);
+    // Detail says what the failure concerns; subject names the thing it
+    // concerns, for the report (a port that cannot be opened: its device as
+    // the user chose it).
+    Failure(FailureNumber number, const std::string& detail, std::string subject = {});
 
     int number() const { return m_number; }
     // The standard description of the number ("Library not found", ...).
     const std::string& description() const { return m_description; }
     // What the failure concerns (a device, a library, a function), may be empty.
     const std::string& detail() const { return m_detail; }
+    const std::string& subject() const { return m_subject; }
 
 private:
-    Failure(int number, std::string description, std::string detail);
-
     int m_number;
     std::string m_description;
     std::string m_detail;
+    std::string m_subject;
 };
 
 std::string describe(FailureNumber number);

@@ -7,15 +7,21 @@
 // bit, data taken on CLK's rising edge, latched on LOAD's rising edge).
 #pragma once
 
+#include "boardclock.h"
 #include "cycleformat.h"
 #include "pins.h"
+
+// avr-libc's delay loops take the clock from F_CPU.
+#ifndef F_CPU
+#define F_CPU LUMORA_BOARD_CLOCK_HZ
+#endif
 
 #include <avr/io.h>
 #include <stdint.h>
 
 namespace board {
 
-constexpr uint32_t kClockHz = 16000000UL;
+static_assert(F_CPU == kClockHz, "the build's clock and the board's differ");
 
 // Lamp chain: port B.
 #define LAMP_PORT PORTB
@@ -60,7 +66,20 @@ static_assert(kClockHz / (8UL * (kUbrr + 1)) > static_cast<uint32_t>(lumora::wir
               "baud too far off");
 
 // Time base. Timer0 ticks every millisecond (CTC, clk/64, 250 counts);
-// timer2 (CTC, clk/8, one-shot) times the LCD's execution waits.
+// timer2 (CTC, clk/256, one-shot) times the LCD's execution waits.
 constexpr uint8_t kTimer0Top = 249;
+static_assert(kClockHz / 64 / (kTimer0Top + 1) == 1000, "timer0 ticks every millisecond");
+
+// Starts the millisecond clock (timer0), whose interrupt also ticks the
+// watchdog (watchdog.h).
+void startClock();
+// Milliseconds since startClock(), wrapping after 65.5 s.
+uint16_t milliseconds();
+// The update strobe on A0: high from the moment a cycle is complete (or
+// the board starts) until the lamps and both LCD lines show it.
+void strobe(bool high);
+// Sleeps until the next interrupt unless a received byte or the LCD's next
+// step is waiting.
+void sleepUntilNeeded();
 
 }  // namespace board

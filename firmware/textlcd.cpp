@@ -12,6 +12,7 @@ namespace {
 
 // Instructions.
 constexpr uint8_t kClear = 0x01;
+constexpr uint8_t kReturnHome = 0x02;  // also undoes a display shift
 constexpr uint8_t kEntryIncrement = 0x06;
 constexpr uint8_t kDisplayOnCursorOff = 0x0C;
 constexpr uint8_t kDisplayOff = 0x08;
@@ -29,9 +30,13 @@ constexpr uint16_t counts(uint32_t microseconds)
 // Waits, each for the slowest module with margin (see textlcd.h).
 constexpr uint16_t kWriteWait = counts(100);       // 112 us; 52.6 us at 190 kHz
 constexpr uint16_t kClearWait = counts(5000);      // 5 ms; 2.16 ms at 190 kHz
+constexpr uint16_t kHomeWait = counts(3000);       // 3 ms; 2.16 ms at 190 kHz
 constexpr uint16_t kPowerOnWait = counts(50000);   // 50 ms; 40 ms after Vcc reaches 4.5 V
 constexpr uint16_t kFirstSyncWait = counts(5000);  // 5 ms; 4.1 ms
 constexpr uint16_t kSyncWait = counts(150);        // 160 us; 100 us
+// A heal's first 8-bit instruction may come while the module executes a
+// clear or return home that garbled nibbles made: 2.16 ms at 190 kHz.
+constexpr uint16_t kHealFirstSyncWait = counts(2500);
 
 // The initialisation by instruction: three times "8-bit interface" reaches
 // a known state from any state (also half-way through a 4-bit transfer),
@@ -55,13 +60,14 @@ constexpr InitStep kPowerOnInit[] = {
     {kDisplayOnCursorOff, false, kWriteWait},
 };
 constexpr InitStep kHealInit[] = {
-    {0x3, true, kFirstSyncWait},
+    {0x3, true, kHealFirstSyncWait},
     {0x3, true, kSyncWait},
     {0x3, true, kSyncWait},
     {0x2, true, kSyncWait},
     {kFunction4Bit2Lines, false, kWriteWait},
     {kEntryIncrement, false, kWriteWait},
     {kDisplayOnCursorOff, false, kWriteWait},
+    {kReturnHome, false, kHomeWait},
 };
 constexpr uint8_t kNotInitialising = 0xFF;
 

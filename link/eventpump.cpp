@@ -2,7 +2,6 @@
 #include "eventpump.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 namespace lumora {
 
@@ -32,18 +31,8 @@ void EventPump::fullPass()
     ++m_fullPasses;
 }
 
-void EventPump::waitForEvents(Clock::time_point until)
+void EventPump::sleep()
 {
-    // Qt's timers count whole milliseconds: round up, so that the wait
-    // never ends before `until`.
-    const auto left = until - Clock::now();
-    if (left <= Clock::duration::zero())
-        return;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left);
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(ms);
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 

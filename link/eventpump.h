@@ -13,7 +13,7 @@
 //     yields.
 // Any other yield costs a counter increment. An event therefore waits at
 // most about kFullPassInterval plus one pass while the run is yielding, and
-// not at all while it waits for the line (waitForEvents()).
+// not at all while it waits for the line (sleep()).
 //
 // Runs on the thread that owns the event loop; owns nothing.
 #pragma once
@@ -38,10 +38,10 @@ public:
     // One pass through the event loop now: every pending event is serviced.
     void fullPass();
 
-    // Sleeps until an event arrives or `until` comes, then services what
-    // arrived. Returns at once when `until` has passed. A waiting run costs
-    // no processor time and still answers a click the moment it comes.
-    static void waitForEvents(Clock::time_point until);
+    // Sleeps until an event arrives (a click, a timer: the serial line sets
+    // one for its next moment), then services what arrived. A waiting run
+    // costs no processor time and still answers a click the moment it comes.
+    static void sleep();
 
     // Full passes made so far.
     std::uint64_t fullPasses() const { return m_fullPasses; }

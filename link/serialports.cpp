@@ -262,10 +262,4 @@ std::string openFailureReason(QSerialPort::SerialPortError error, const QString&
     }
 }
 
-std::string openFailureReport(const QString& device, const std::string& reason, const QString& configured)
-{
-    const QString ports = describeSerialPorts(findSerialPorts(configured), configured);
-    return device.toStdString() + ": " + reason + "\n\nSerial ports on this computer:\n" + ports.toStdString();
-}
-
 }  // namespace lumora

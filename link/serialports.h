@@ -10,7 +10,7 @@
 // the descriptors of the processes in /proc tell which programs have a
 // port open without a lock.
 //
-// Also why a port could not be opened, in words, with the ports there are.
+// Also why a port could not be opened, in words.
 //
 // Plain functions over QSerialPortInfo and the file system; no widgets.
 #pragma once
@@ -57,8 +57,5 @@ QString describeSerialPorts(const SerialPortList& list, const QString& chosen = 
 // Why QSerialPort could not open `path`, in words: absent, busy (held by
 // another program), no permission (with how to get it), or Qt's own text.
 std::string openFailureReason(QSerialPort::SerialPortError error, const QString& errorString, const QString& path);
-// The report of a port that cannot be opened: `device` (as the user named
-// it), the reason, then the serial ports there are, `configured` marked.
-std::string openFailureReport(const QString& device, const std::string& reason, const QString& configured);
 
 }  // namespace lumora

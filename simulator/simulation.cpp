@@ -2,7 +2,6 @@
 #include "simulation.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace lumora::sim {
@@ -41,7 +40,7 @@ std::chrono::microseconds Simulation::simulated() const
     return durationOf(m_display->cycle() - m_firstCycle);
 }
 
-std::string Simulation::run(std::chrono::microseconds simulatedLimit)
+bool Simulation::run(std::chrono::microseconds simulatedLimit, std::string& error)
 {
     const Clock::time_point start = Clock::now();
     m_firstCycle = m_display->cycle();
@@ -49,7 +48,7 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
     bool behind = false;
     std::uint64_t nextFrame = m_firstCycle;
     std::vector<std::uint8_t> bytes;
-    std::string error;
+    bool ok = true;
     while (!m_stop) {
         while (!m_scheduled.empty() && m_display->cycle() >= m_firstCycle + m_scheduled.back().cycle) {
             const auto action = std::move(m_scheduled.back().action);
@@ -62,6 +61,7 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
         if (m_display->cycle() < target) {
             if (!m_display->runUntil(std::min(target, m_display->cycle() + kSliceCycles))) {
                 error = "the firmware stopped (crashed, or sleeps with interrupts off)";
+                ok = false;
                 break;
             }
         }
@@ -74,13 +74,12 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
         const std::uint64_t now = m_firstCycle + cyclesIn(Clock::now() - start);
         const microseconds lag = now > m_display->cycle() ? durationOf(now - m_display->cycle()) : microseconds{};
         m_maxLag = std::max(m_maxLag, lag);
-        if (lag > kBehindWarning && !behind)
-            std::fprintf(stderr, "lumora-sim: the simulation runs %lld ms behind real time (machine too busy)\n",
-                         static_cast<long long>(lag.count() / 1000));
+        if (lag > kBehindWarning && !behind && onBehind)
+            onBehind(std::chrono::duration_cast<std::chrono::milliseconds>(lag));
         behind = lag > kBehindWarning / 2 && (behind || lag > kBehindWarning);
 
         if (m_resetOnOpen && m_pty->takeOpened()) {
-            m_display->resetBoard(cyclesIn(kBootloaderTime));
+            m_display->resetByDtr();
             if (onReset)
                 onReset();
         }
@@ -89,13 +88,15 @@ std::string Simulation::run(std::chrono::microseconds simulatedLimit)
         const microseconds wait = m_display->cycle() >= now ? durationOf(kSliceCycles) : microseconds{};
         const std::size_t room = kQueueBytes - std::min(kQueueBytes, m_display->queuedBytes());
         bytes.clear();
-        if (!m_pty->read(bytes, room, wait, error))
+        if (!m_pty->read(bytes, room, wait, error)) {
+            ok = false;
             break;
+        }
         if (!bytes.empty())
             m_display->send(bytes);
     }
     m_wall = std::chrono::duration_cast<microseconds>(Clock::now() - start);
-    return error;
+    return ok;
 }
 
 }  // namespace lumora::sim

@@ -31,19 +31,19 @@ public:
     static constexpr std::size_t kQueueBytes = 64;
     static constexpr std::chrono::milliseconds kBehindWarning{100};
 
-    // How long a bootloader takes the bytes after a reset by a port open.
-    static constexpr std::chrono::milliseconds kBootloaderTime{20};
-
     // resetOnOpen: every open of the port resets the board, as DTR does on
-    // an Uno or Nano (see SimulatedDisplay::resetBoard).
+    // an Uno or Nano.
     Simulation(std::unique_ptr<SimulatedDisplay> display, std::unique_ptr<PtyLine> pty, bool resetOnOpen);
     // Called from run() after a reset by a port open.
     std::function<void()> onReset;
+    // Called from run() when the simulation falls more than kBehindWarning
+    // behind real time (the machine is too busy), once until it catches up.
+    std::function<void(std::chrono::milliseconds)> onBehind;
 
     // Runs until stop() is called, `simulatedLimit` of simulated time has
-    // passed (zero: no limit), the firmware stops or the pty fails. Returns
-    // an error text, empty when it ended normally.
-    std::string run(std::chrono::microseconds simulatedLimit = {});
+    // passed (zero: no limit), the firmware stops or the pty fails. False,
+    // with `error` saying why, when it ended for the last two.
+    bool run(std::chrono::microseconds simulatedLimit, std::string& error);
     void stop() { m_stop = true; }
 
     // Called from run() every kFramePeriod of simulated time.

@@ -39,7 +39,7 @@ SimWindow::SimWindow(QWidget* parent) : QWidget(parent)
 
 void SimWindow::setState(const DisplayState& state)
 {
-    if (state.lamps == m_state.lamps && state.lines == m_state.lines && state.lcdOn == m_state.lcdOn)
+    if (state.lamps == m_state.lamps && state.lines == m_state.lines)
         return;
     m_state = state;
     update();
@@ -64,7 +64,7 @@ void SimWindow::paintEvent(QPaintEvent*)
         }
     }
     const QRect lcd(kMargin, kMargin + kRows * kLampPitch * 2 + kMargin, width() - 2 * kMargin, kLcdHeight);
-    painter.setBrush(m_state.lcdOn ? kLcdBacklight : kLcdBacklight.darker(200));
+    painter.setBrush(kLcdBacklight);  // the backlight is on whenever the board is
     painter.drawRoundedRect(lcd, 6, 6);
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(kLcdHeight / 3);

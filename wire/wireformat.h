@@ -44,6 +44,21 @@ constexpr int kYieldsPerBlanking =
 constexpr int kOutputBufferBytes = 512;
 constexpr int kSmallestOutputBufferBytes = kCycleBytes;
 
+// How a run begins on a real serial port (not on a pseudo-terminal).
+// Opening the port resets an Uno or Nano (DTR pulls its reset pin), and its
+// bootloader then reads the line for commands before it starts the
+// firmware: optiboot (Uno, newer Nano; 115200 baud) from 0.44 s after the
+// reset until 1.5 s, the old Nano bootloader (57600 baud) from 0.27 s until
+// 1.46 s. Either can take picture or text bytes as a command that writes
+// its flash. So the run first sends kResetFillerBytes zero bytes, 600 ms
+// of line: both bootloaders take a zero for no command and start the
+// firmware at once (0.52 s and 0.27 s after the reset), and a zero frame
+// has a single falling edge, so a receiver that starts listening in the
+// middle of the run reads zeros too. The display's reader skips them: 64
+// lamp bytes cannot be followed by 20 zeros in a cycle.
+constexpr std::uint8_t kResetFillerByte = 0x00;
+constexpr int kResetFillerBytes = kLineBytesPerSecond * 600 / 1000;  // 3456
+
 // What one cycle carries: the 64 lamp bytes in wire order (row-major, row 1
 // column 1 first) and the 20 text characters.
 struct Cycle {

@@ -26,7 +26,6 @@
 #include <vector>
 
 #include <csignal>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -35,30 +34,6 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-// What the line and QSerialPort do to the watched descriptor's settings,
-// in order: this program's own tcdrain() and tcsetattr() come before the C
-// library's, for QSerialPort too.
-namespace termios_calls {
-int watched = -1;
-std::vector<std::string> seen;
-}  // namespace termios_calls
-
-extern "C" int tcdrain(int fd)
-{
-    static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "tcdrain"));
-    if (fd == termios_calls::watched)
-        termios_calls::seen.emplace_back("drain");
-    return real(fd);
-}
-
-extern "C" int tcsetattr(int fd, int actions, const termios* settings)
-{
-    static const auto real = reinterpret_cast<int (*)(int, int, const termios*)>(::dlsym(RTLD_NEXT, "tcsetattr"));
-    if (fd == termios_calls::watched)
-        termios_calls::seen.emplace_back("settings");
-    return real(fd, actions, settings);
-}
 
 namespace lumora {
 namespace {
@@ -218,24 +193,6 @@ TEST_F(PtyFixture, AllByteValuesArriveUnchangedAndCloseWaitsForThem)
     Bytes expected = all;
     expected.insert(expected.end(), all.begin(), all.end());
     EXPECT_EQ(received, expected);
-}
-
-// On a real port the last bytes may still sit in the UART when the driver's
-// queue is empty; QSerialPort restores the old settings (speed included)
-// as it closes, so the line must have drained before that.
-TEST_F(PtyFixture, CloseDrainsTheLineBeforeTheOldSettingsReturn)
-{
-    SerialLine line(readingYield());
-    aim(line);
-    line.open();
-    termios_calls::watched = portOf(line)->handle();
-    termios_calls::seen.clear();
-    line.write(sequence(100));
-    line.close();
-    termios_calls::watched = -1;
-    pty.drainInto(received);
-    EXPECT_EQ(received, sequence(100));
-    EXPECT_EQ(termios_calls::seen, (std::vector<std::string>{"drain", "settings"}));
 }
 
 TEST_F(PtyFixture, ReaderAtLineRateNeverSeesMoreThan512Outstanding)

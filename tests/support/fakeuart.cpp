@@ -25,9 +25,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kQueueBytes = 4096;  // a serial driver's transmit buffer
-constexpr int kBytesPerSecond = 5760;      // 57600 baud, 10 bit times a byte
-constexpr unsigned kSerialMajor = 4;       // /dev/ttyS*
+constexpr std::size_t kDefaultQueueBytes = 4096;  // a serial driver's transmit buffer
+constexpr int kBytesPerSecond = 5760;             // 57600 baud, 10 bit times a byte
+constexpr unsigned kSerialMajor = 4;              // /dev/ttyS*
 
 template <typename F> F real(const char* name)
 {
@@ -46,6 +46,7 @@ struct Device {
     std::set<int> fds;  // descriptors of the device the program holds
     int lineFd = -1;    // where the drain thread shifts bytes out
     std::deque<std::uint8_t> queue;
+    std::size_t queueBytes = kDefaultQueueBytes;
     bool held = false;
     int drainErrno = 0;
     Clock::time_point lineStart{};
@@ -103,10 +104,11 @@ struct Device {
                 chunk[taken++] = queue.front();
                 queue.pop_front();
             }
-            if (taken > 0 && realWrite(lineFd, chunk, taken) < 0) {
-                // The pty's reader stopped: the bytes are lost on the line.
-            }
-            shifted += static_cast<std::int64_t>(taken);
+            const ssize_t out = taken > 0 ? realWrite(lineFd, chunk, taken) : 0;
+            const std::size_t sent = out > 0 ? static_cast<std::size_t>(out) : 0;
+            // What the pty's reader has no room for yet goes back in front.
+            queue.insert(queue.begin(), chunk + sent, chunk + taken);
+            shifted += static_cast<std::int64_t>(sent);
         }
     }
 };
@@ -138,6 +140,12 @@ void attach(const std::string& path)
 {
     g_active = true;
     device().attachTo(path);
+}
+
+void setQueueBytes(std::size_t bytes)
+{
+    std::lock_guard lock(device().mutex);
+    device().queueBytes = bytes;
 }
 
 void hold(bool held)
@@ -203,13 +211,15 @@ ssize_t write(int fd, const void* data, size_t size)
         return lumora::fakeuart::realWrite(fd, data, size);
     auto& d = device();
     std::lock_guard lock(d.mutex);
-    ++d.counts.writes;
-    const std::size_t room = lumora::fakeuart::kQueueBytes - d.queue.size();
+    const std::size_t room = d.queueBytes - std::min(d.queueBytes, d.queue.size());
     const std::size_t taken = std::min(room, size);
     if (taken == 0) {
+        ++d.counts.refusals;
         errno = EAGAIN;
         return -1;
     }
+    if (taken < size)
+        ++d.counts.shortWrites;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     d.queue.insert(d.queue.end(), bytes, bytes + taken);
     d.counts.mostQueued = std::max(d.counts.mostQueued, d.queue.size());

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A pseudo-terminal as the line's device: the line plays the UART that it
+// does not have. It hands the pty a byte no more than kLead before a
+// 57600-baud line would begin it (LinePacer), and counts the bytes handed
+// early as waiting, as a driver counts its queue: a moment in which the
+// sender gets no processor is no silence on the line, up to the lead. The
+// reader plays the receiving UART (wire/receivedline.h).
+//
+// Bytes are handed in batches: when the pty's lead has room for a cycle's
+// bytes (or half the output buffer, whichever is less), all that is due.
+// That is one system call, and one wake-up of the sender and of the
+// reader, per batch instead of per write; with the default buffer the
+// batch comes when a waiting write gets room, once a cycle. What the pty
+// holds is its reader's: a closing line leaves it.
+#pragma once
+
+#include "linedevice.h"
+#include "linepacer.h"
+
+namespace lumora {
+
+class PacedPty : public LineDevice {
+public:
+    static constexpr std::chrono::milliseconds kLead{40};
+
+    PacedPty(int outputBufferBytes, Clock::time_point now);
+
+    std::size_t due(Clock::time_point now, std::size_t queued) override;
+    void handed(std::size_t count, bool refused, Clock::time_point now) override;
+    int waiting(Clock::time_point now, bool ask) override;
+    Clock::time_point whenWaitingAtMost(int target, std::size_t queued, Clock::time_point now) const override;
+    Clock::time_point nextHandOver(std::size_t queued, Clock::time_point now) const override;
+    bool drain(int& error) override;
+    void discard() override { }
+
+private:
+    LinePacer m_pacer{kLead};
+    int m_handOverAt;  // bytes of lead at which a batch is handed
+};
+
+}  // namespace lumora
