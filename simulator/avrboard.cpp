@@ -32,6 +32,8 @@ constexpr std::uint8_t kSpmEnable = 0x01;
 constexpr std::uint8_t kPageErase = 0x02;
 constexpr std::uint8_t kPageWrite = 0x04;
 constexpr std::uint16_t kWdtcsr = 0x60;
+constexpr std::size_t kSpl = 0x5D;
+constexpr std::size_t kSph = 0x5E;
 constexpr std::uint16_t kEecr = 0x3F;
 constexpr std::uint8_t kEepromWriteEnable = 0x02;
 constexpr std::uint8_t kEepromMasterWriteEnable = 0x04;
@@ -179,7 +181,9 @@ bool AvrBoard::runUntil(std::uint64_t cycle)
         if (held()) {
             // Nothing runs in reset. The watchdog, left on by a watchdog
             // reset, starts counting when the chip does.
-            m_avr->cycle = std::min(cycle, m_heldUntil);
+            const std::uint64_t until = std::min(cycle, m_heldUntil);
+            m_sleptCycles += until - m_avr->cycle;
+            m_avr->cycle = until;
             if (!held())
                 avr_ioctl(m_avr, AVR_IOCTL_WATCHDOG_RESET, nullptr);
             continue;
@@ -192,8 +196,11 @@ bool AvrBoard::runUntil(std::uint64_t cycle)
                 m_firmwareStartedAt = m_avr->cycle;
             }
         } else {
-            while (m_avr->cycle < cycle && !m_resetByCore && state != cpu_Done && state != cpu_Crashed)
+            while (m_avr->cycle < cycle && !m_resetByCore && state != cpu_Done && state != cpu_Crashed) {
                 state = avr_run(m_avr);
+                m_lowestStack =
+                    std::min(m_lowestStack, static_cast<std::uint16_t>(m_avr->data[kSpl] | m_avr->data[kSph] << 8));
+            }
         }
         if (m_resetByCore) {
             m_resetByCore = false;
@@ -209,6 +216,11 @@ bool AvrBoard::runUntil(std::uint64_t cycle)
 std::uint64_t AvrBoard::cycle() const
 {
     return m_avr->cycle;
+}
+
+int AvrBoard::deepestStack() const
+{
+    return m_lowestStack > m_avr->ramend ? 0 : m_avr->ramend - m_lowestStack;
 }
 
 bool AvrBoard::firmwareIntact() const

@@ -95,8 +95,10 @@ public:
     // loop.
     bool hang(bool interruptsOff);
 
-    // CPU cycles spent asleep since load.
+    // CPU cycles spent asleep, or held in reset, since load.
     std::uint64_t sleptCycles() const { return m_sleptCycles; }
+    // The most bytes of stack the firmware has used, interrupts included.
+    int deepestStack() const;
 
     // For the parts wired to the chip.
     avr_t* avr() { return m_avr; }
@@ -125,6 +127,7 @@ private:
     MemoryWrites m_memoryWrites;
     bool m_eepromMasterEnabled = false;
     std::uint64_t m_sleptCycles = 0;
+    std::uint16_t m_lowestStack = 0xFFFF;
 };
 
 }  // namespace lumora::sim

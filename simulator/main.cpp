@@ -108,6 +108,7 @@ void printSummary(lumora::sim::Simulation& simulation)
                 wall > 0 ? simulated / wall : 0.0);
     std::printf("largest lag behind real time: %.1f ms\n", static_cast<double>(simulation.maxLag().count()) / 1e3);
     std::printf("cpu awake: %.2f %%\n", cycles > 0 ? 100.0 * awake / cycles : 0.0);
+    std::printf("deepest stack: %d bytes\n", board.deepestStack());
     if (line.received > 0) {
         const double perByte = awake / static_cast<double>(line.received);
         std::printf("awake cycles per received byte: %.0f (at %d bytes/s: %.1f %% of the CPU)\n", perByte,

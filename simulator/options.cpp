@@ -190,7 +190,7 @@ was in reset), updates, the
 LCD's instructions lost because they came while it was busy and its timing
 violations, the bootloader's flash and EEPROM writes, the resets, simulated
 and wall time, the largest lag behind real time, the share of CPU cycles
-the firmware was awake, and the time from the last received byte of a
+the firmware was awake, the deepest its stack went, and the time from the last received byte of a
 cycle to lamps and LCD showing it.
 )";
 }
