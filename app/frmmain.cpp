@@ -223,7 +223,9 @@ void FrmMain::Command1_Click()
             SetSpectrum(0);
             SetSpectrum(1);
             UpdateFrameMatrix();
-            sendSteps(*MSComm1, wire::cycleSteps(currentCycle(FrameMatrix, MarqueeText)), m_pump);
+            const wire::Cycle cycle = currentCycle(FrameMatrix, MarqueeText);
+            emit cycleSending(cycle);
+            sendSteps(*MSComm1, wire::cycleSteps(cycle), m_pump);
         }
         sendSteps(*MSComm1, wire::blankingSteps(), m_pump);
         MSComm1->close();

@@ -10,6 +10,7 @@
 #include "bar.h"
 #include "eventpump.h"
 #include "framematrix.h"
+#include "wireformat.h"
 
 #include <QWidget>
 
@@ -85,6 +86,10 @@ public:
     std::int32_t SpectrumRightEdge = 0;
     LampFrame FrameMatrix;  // the lamp frame with its history, never cleared
     std::string MarqueeText;
+
+signals:
+    // A run is about to send this cycle to the display.
+    void cycleSending(const lumora::wire::Cycle& cycle);
 
 public slots:
     void Command1_Click();

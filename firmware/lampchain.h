@@ -19,7 +19,8 @@ namespace lampchain {
 constexpr uint8_t kChips = 8;
 constexpr uint8_t kDigits = 8;
 
-// Brightness 0..15; each step is 1/16 of the maximum segment current's duty.
+// Brightness 0..15: each digit is lit (2 * kIntensity + 1) / 32 of its scan
+// time, 15/32 here.
 constexpr uint8_t kIntensity = 7;
 
 // Sets up the three pins and darkens every digit. Call first: the digit

@@ -27,7 +27,7 @@ void countUp(volatile uint16_t& counter)
 
 void begin()
 {
-    UCSR0A = _BV(U2X0);  // before the divider: simavr derives its byte time when UBRR0 is written
+    UCSR0A = 0;  // normal speed (board.h)
     UBRR0 = board::kUbrr;
     UCSR0C = _BV(UCSZ01) | _BV(UCSZ00);  // 8 data bits, no parity, 1 stop bit
     UCSR0B = _BV(RXEN0) | _BV(RXCIE0);

@@ -28,26 +28,30 @@ constexpr uint16_t counts(uint32_t microseconds)
 }
 
 // Waits, each for the slowest module with margin (see textlcd.h).
-constexpr uint16_t kWriteWait = counts(100);       // 112 us; 52.6 us at 190 kHz
+constexpr uint16_t kWriteWait = counts(80);        // 80 us; 52.6 us at 190 kHz, and the address update
 constexpr uint16_t kClearWait = counts(5000);      // 5 ms; 2.16 ms at 190 kHz
 constexpr uint16_t kHomeWait = counts(3000);       // 3 ms; 2.16 ms at 190 kHz
 constexpr uint16_t kPowerOnWait = counts(50000);   // 50 ms; 40 ms after Vcc reaches 4.5 V
 constexpr uint16_t kFirstSyncWait = counts(5000);  // 5 ms; 4.1 ms
 constexpr uint16_t kSyncWait = counts(150);        // 160 us; 100 us
-// A heal's first 8-bit instruction may come while the module executes a
-// clear or return home that garbled nibbles made: 2.16 ms at 190 kHz.
+// A heal begins with the module left alone for longer than any instruction
+// takes, so that its first write cannot find it busy with a clear or return
+// home that garbled nibbles made (2.16 ms at 190 kHz); that write may make
+// one itself, which the next wait covers.
+constexpr uint16_t kHealIdleWait = counts(3000);
 constexpr uint16_t kHealFirstSyncWait = counts(2500);
 
 // The initialisation by instruction: three times "8-bit interface" reaches
 // a known state from any state (also half-way through a 4-bit transfer),
 // then 4-bit mode and the settings. At power-on the display also goes off
-// and is cleared; a heal rewrites all 40 cells instead, which leaves the
-// text standing and spares the clear's 5 ms.
+// and is cleared; a heal returns home instead (which also undoes a display
+// shift) and rewrites all 40 cells, which leaves the text standing.
 struct InitStep {
     uint8_t value;
     bool nibbleOnly;  // a single 4-bit transfer, as in 8-bit mode
     uint16_t wait;
 };
+constexpr uint8_t kNothing = 0xFF;  // a step that only waits
 constexpr InitStep kPowerOnInit[] = {
     {0x3, true, kFirstSyncWait},
     {0x3, true, kSyncWait},
@@ -60,6 +64,7 @@ constexpr InitStep kPowerOnInit[] = {
     {kDisplayOnCursorOff, false, kWriteWait},
 };
 constexpr InitStep kHealInit[] = {
+    {kNothing, true, kHealIdleWait},
     {0x3, true, kHealFirstSyncWait},
     {0x3, true, kSyncWait},
     {0x3, true, kSyncWait},
@@ -97,13 +102,15 @@ void startPeriod(uint16_t n)
 }
 
 // Timer2 as a one-shot: CTC at clk/256; its compare interrupt starts the
-// wait's next period, or marks the LCD ready and stops the timer.
+// wait's next period, or marks the LCD ready and stops the timer. The
+// prescaler starts afresh, so that a wait is never a count short.
 void startWait(uint16_t n)
 {
     ATOMIC_BLOCK(ATOMIC_RESTORESTATE)
     {
         g_ready = false;
         TCCR2A = _BV(WGM21);
+        GTCCR = _BV(PSRASY);
         TCCR2B = _BV(CS22) | _BV(CS21);
         startPeriod(n);
         TIFR2 = _BV(OCF2A);
@@ -160,7 +167,9 @@ void initStep()
 {
     const InitStep& step = g_init[g_initStep];
     selectRegister(false);
-    if (step.nibbleOnly) {
+    if (step.value == kNothing) {
+        // only the wait
+    } else if (step.nibbleOnly) {
         writeNibble(step.value);
     } else {
         writeNibble(step.value >> 4);

@@ -2,22 +2,26 @@
 // The HD44780-compatible 20x2 character LCD, in 4-bit mode with R/W tied to
 // ground: the busy flag cannot be read, so every wait is the datasheet's
 // for the slowest modules (an oscillator of 190 kHz instead of 270: 52.6 us
-// for most instructions instead of 37, 2.16 ms to clear instead of 1.52),
-// with margin: 112 us after each write, 5 ms after a clear.
+// for most instructions instead of 37, and 8 us more for the address
+// counter after a character; 2.16 ms to clear or return home instead of
+// 1.52), with margin: 80 us after each write, 5 ms after a clear, 3 ms
+// after a return home.
 //
 // The main loop never waits for it. It states the wanted text with
 // setLine(); update() then does at most one step per call (a write, or a
 // step of the initialisation), and only once the previous one has had its
 // time, which timer2 measures and marks with its interrupt. Only
 // characters that differ from what the LCD shows are written: bringing both
-// lines up to date costs at most 42 writes, about 4.7 ms.
+// lines up to date costs at most 42 writes, about 3.4 ms.
 //
-// The LCD heals: heal() runs the initialisation by instruction again, which
-// brings a module in any state back (one that powered up after the board,
-// missed a write, or took a stray E edge and now reads every byte half a
-// byte off), and then writes all 40 cells: about 10.5 ms. The caller does
-// so every few seconds and whenever the display's state changes, each time
-// once the LCD has nothing else to do.
+// The LCD heals: heal() leaves the module alone for 3 ms, then runs the
+// initialisation by instruction again, which brings a module in any state
+// back (one that powered up after the board, missed a write, took a stray E
+// edge and now reads every byte half a byte off, or fell back to its 8-bit
+// interface), returns home (which undoes a display shift) and writes all
+// 40 cells: about 12.5 ms. The caller does so every few seconds and whenever
+// the display's state changes, each time once the LCD has nothing else to
+// do.
 #pragma once
 
 #include <stdint.h>

@@ -9,10 +9,6 @@
 namespace watchdog {
 namespace {
 
-// Kept through a restart and a reset: the start-up runs before .data and
-// .bss are set up.
-uint8_t g_resetFlags __attribute__((section(".noinit")));
-
 volatile bool g_armed = false;
 volatile uint16_t g_sinceFed = 0;
 
@@ -48,24 +44,28 @@ void tick()
         restart();
 }
 
-uint8_t resetFlags()
-{
-    return g_resetFlags;
-}
-
 }  // namespace watchdog
 
-// Before anything else, on every start: clear the reset flags and the
-// chip's watchdog, and switch off every interrupt source; main() sets up
-// again what the firmware uses.
+// Before anything else, on every start (watchdog.h): main() then sets up
+// what the firmware uses.
 extern "C" void lumoraEarlyStart() __attribute__((naked, used, section(".init3")));
 extern "C" void lumoraEarlyStart()
 {
-    const uint8_t flags = MCUSR;
     MCUSR = 0;
     wdt_disable();
-    if (flags != 0)
-        watchdog::g_resetFlags = flags;
+    CLKPR = _BV(CLKPCE);  // timed: the next write within 4 cycles
+    CLKPR = 0;
+    MCUCR = _BV(IVCE);  // timed too: vectors at 0, pull-ups allowed
+    MCUCR = 0;
+    PRR = 0;
+    GTCCR = 0;
+    DDRB = 0;
+    DDRC = 0;
+    DDRD = 0;
+    PORTB = 0;
+    PORTC = 0;
+    PORTD = 0;
+    TCCR1B = 0;
     TIMSK0 = 0;
     TIMSK1 = 0;
     TIMSK2 = 0;

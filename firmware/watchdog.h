@@ -13,18 +13,20 @@
 //     once; the old Nano bootloader loops until the power is switched off.
 //
 // A watchdog reset leaves the chip's watchdog running at its shortest
-// time-out, 16 ms: the start-up clears it before anything else runs, and
-// also switches off every interrupt, since a restart from the reset vector
-// finds the peripherals as the derailed program left them.
+// time-out, 16 ms: the start-up clears it before anything else runs. It
+// also puts back what a restart from the reset vector would find as the
+// derailed program left it and the firmware does not set itself: every
+// interrupt source off, all pins inputs without pull-ups, no power saving,
+// timers running, the clock undivided, the interrupt vectors in front.
 #pragma once
 
 #include <stdint.h>
 
 namespace watchdog {
 
+// Well inside the chip's watchdog time-out: 1 s typical at 5 V, its
+// oscillator drifting with supply and temperature.
 constexpr uint16_t kSoftLimitMs = 500;
-// The chip's watchdog time-out: 1 s nominal, its oscillator varies with the
-// supply and temperature (0.9 to 1.2 s).
 
 // Arms both. Call once the firmware is set up.
 void start();
@@ -32,10 +34,5 @@ void start();
 void feed();
 // From the millisecond interrupt.
 void tick();
-
-// MCUSR as the chip last started (power-on, reset pin, brown-out,
-// watchdog); a start by the software watchdog keeps the flags of the
-// start before it.
-uint8_t resetFlags();
 
 }  // namespace watchdog

@@ -10,7 +10,7 @@ void EventPump::yield()
     if (++m_yieldsSinceClockRead < kYieldsPerClockRead)
         return;
     m_yieldsSinceClockRead = 0;
-    if (Clock::now() - m_lastFullPass >= kFullPassInterval)
+    if (fullPassDue())
         fullPass();
 }
 
@@ -18,7 +18,9 @@ void EventPump::pause(int yields)
 {
     if (yields <= 0)
         return;
-    fullPass();
+    m_yieldsSinceClockRead = 0;
+    if (fullPassDue())
+        fullPass();
     for (int i = 1; i < yields; ++i)
         yield();
 }
@@ -26,7 +28,7 @@ void EventPump::pause(int yields)
 void EventPump::fullPass()
 {
     QCoreApplication::processEvents();
-    m_lastFullPass = Clock::now();
+    m_lastFullPass = m_clock();
     m_yieldsSinceClockRead = 0;
     ++m_fullPasses;
 }

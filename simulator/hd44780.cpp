@@ -114,7 +114,7 @@ void Hd44780::execute(std::uint8_t value, bool data, Nanoseconds now)
     }
     ++m_counts.instructions;
     const bool clearOrHome = !data && (value == 0x01 || (value & 0xFE) == 0x02);
-    m_busyUntil = now + (clearOrHome ? kClearTime : kInstructionTime);
+    m_busyUntil = now + (clearOrHome ? kClearTime : data ? kInstructionTime + kAddressUpdate : kInstructionTime);
     if (data)
         writeData(value);
     else

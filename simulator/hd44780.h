@@ -15,9 +15,9 @@
 //     mode, 0x00..0x4F in 1-line mode, with the address counter wrapping
 //     between them;
 //   - the busy time of a slow module (190 kHz oscillator: 52.6 us for an
-//     instruction or a character, 2.16 ms for clear and return home, 10 ms
-//     after power-on): an instruction that completes while the last one
-//     still executes is lost, and counted;
+//     instruction, 60.5 us for a character with its address update, 2.16 ms
+//     for clear and return home, 10 ms after power-on): an instruction that
+//     completes while the last one still executes is lost, and counted;
 //   - the interface timing: E high at least 450 ns, an enable cycle of at
 //     least 1000 ns, RS set 140 ns before E rises and data 195 ns before it
 //     falls; a shorter one is counted.
@@ -44,6 +44,7 @@ public:
 
     // A slow module: a 190 kHz oscillator instead of the nominal 270 kHz.
     static constexpr Nanoseconds kInstructionTime = 52'600;
+    static constexpr Nanoseconds kAddressUpdate = 7'900;  // after a character, 1.5 oscillator cycles
     static constexpr Nanoseconds kClearTime = 2'160'000;
     static constexpr Nanoseconds kPowerOnBusy = 10'000'000;
     // The write cycle's limits at 5 V.

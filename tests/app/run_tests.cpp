@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using lumora::EventPump;
 using lumora::FrmMain;
 using lumora::test::Bytes;
 using lumora::test::Pty;
@@ -186,8 +187,12 @@ TEST_F(RunTest, CyclesRepeatUntilStop)
 
 // Whatever is waiting when the run writes a lamp group is serviced within
 // that group's pause, however few of its yields make a full pass.
-TEST_F(RunTest, PendingClicksAndTicksAreServicedWithinOneGroupsYields)
+// The clock the run's yields read, set by the test.
+EventPump::Clock::time_point g_pumpClock;
+
+TEST_F(RunTest, PendingClicksAndTicksAreServicedAtTheFirstPauseAfterTheFullPassInterval)
 {
+    frm.pump().setClock([] { return g_pumpClock; });
     const auto postClick = [](QWidget* widget) {
         const QPointF at = QRectF(widget->rect()).center();
         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
@@ -221,9 +226,14 @@ TEST_F(RunTest, PendingClicksAndTicksAreServicedWithinOneGroupsYields)
         SCOPED_TRACE(c.what);
         frm.pump().fullPass();
         c.arrange();
+        g_pumpClock += EventPump::kFullPassInterval / 2;
+        frm.pump().pause(wire::kYieldsAfterLampGroup);
+        EXPECT_FALSE(c.serviced()) << "a pass before the interval: no cheaper than before";
+        g_pumpClock += EventPump::kFullPassInterval / 2;
         frm.pump().pause(wire::kYieldsAfterLampGroup);
         EXPECT_TRUE(c.serviced());
     }
+    frm.pump().setClock(&EventPump::Clock::now);
     frm.Timer1->start(500);
 }
 

@@ -12,7 +12,6 @@
 #include <QCheckBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QTimer>
 
 #include <random>
 #include <string>
@@ -45,30 +44,25 @@ inline QString startListener(QProcess& listener, const QString& program, const Q
 }
 
 // Presses Start and lets the run send `count` cycles, then presses Stop and
-// returns when the run has blanked the display and closed the port. In the
-// run's event-pump passes it notes each cycle going out and changes the
-// bridge's answers and the mode, so that no two cycles look alike. Returns
-// the cycles in the order they were sent.
+// returns when the run has blanked the display and closed the port. As each
+// cycle goes out it changes the bridge's answers and the mode, so that no
+// two cycles look alike. Returns the cycles in the order they were sent.
 inline std::vector<wire::Cycle> streamCycles(FrmMain& frm, TestBridge& lib, std::mt19937& random, std::size_t count)
 {
     lib.setCount(100);
     lib.setSpectrumText(0, randomSpectrum(random));
     lib.setSpectrumText(1, randomSpectrum(random));
     std::vector<wire::Cycle> sent;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const auto cycle = static_cast<std::size_t>(lib.callCount() / 6);
-        if (cycle > sent.size()) {
-            sent.push_back(currentCycle(frm.FrameMatrix, frm.MarqueeText));
-            lib.setSpectrumText(0, randomSpectrum(random));
-            lib.setSpectrumText(1, randomSpectrum(random));
-            frm.Check1->setChecked(random() % 2 == 0);
-            if (sent.size() == count)
-                frm.Command2->click();
-        }
+    const auto connection = QObject::connect(&frm, &FrmMain::cycleSending, [&](const wire::Cycle& cycle) {
+        sent.push_back(cycle);
+        lib.setSpectrumText(0, randomSpectrum(random));
+        lib.setSpectrumText(1, randomSpectrum(random));
+        frm.Check1->setChecked(random() % 2 == 0);
+        if (sent.size() == count)
+            frm.Command2->click();
     });
-    watch.start(0);
     frm.Command1->click();
+    QObject::disconnect(connection);
     return sent;
 }
 
