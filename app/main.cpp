@@ -79,6 +79,12 @@ int main(int argc, char* argv[])
 
     // The library reads its source from the environment when it installs.
     qputenv("LUMORA_SOURCE", startUp.settings.source.toLocal8Bit());
+    // A repaint of the bars is a few thin strips. Through X's shared memory
+    // Qt waits for the server to let go of the image at every frame (a round
+    // trip: a sleep and a wake-up, 69 times a second); through the socket
+    // the strips cost less than that, the X server's time included.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
     lumora::preferQtEventDispatcher();
     std::optional<lumora::WindowSystemStart> start(std::in_place, "lumora", lumora::kExitBadArguments);
     QApplication app(argc, argv);

@@ -25,8 +25,9 @@ public:
     // How many zero bytes a run sends before its first cycle (wireformat.h).
     virtual int resetFillerBytes() const { return 0; }
     // How many of the `queued` bytes in front of the device to hand its
-    // descriptor at `now`; 0: not yet.
-    virtual std::size_t due(Clock::time_point now, std::size_t queued) = 0;
+    // descriptor at `now`; 0: not yet. `awake`: the line woke for the device
+    // or for a waiting write, rather than for a write that just came.
+    virtual std::size_t due(Clock::time_point now, std::size_t queued, bool awake) = 0;
     // `count` bytes were handed at `now`; `refused`: the descriptor took
     // fewer than it was offered.
     virtual void handed(std::size_t count, bool refused, Clock::time_point now) = 0;

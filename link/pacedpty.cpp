@@ -11,13 +11,18 @@ PacedPty::PacedPty(int outputBufferBytes, Clock::time_point now)
 {
     const int leadBytes =
         std::min(static_cast<int>(wire::kLineBytesPerSecond * kLead.count() / 1000), outputBufferBytes);
-    m_handOverAt = leadBytes - std::min(wire::kCycleBytes, outputBufferBytes / 2);
+    const int batch = std::min(wire::kCycleBytes, outputBufferBytes / 2);
+    m_handOverAt = leadBytes - batch;
+    m_earlyBytes = std::min(kEarlyBytes, batch / 4);
     m_pacer.reset(now);
 }
 
-std::size_t PacedPty::due(Clock::time_point now, std::size_t queued)
+std::size_t PacedPty::due(Clock::time_point now, std::size_t queued, bool awake)
 {
-    if (queued == 0 || m_pacer.ahead(now) > m_handOverAt)
+    // Woken a little before the batch is due (for the refill of a waiting
+    // write; timers count whole milliseconds): hand it now, and sleep on.
+    const int handAt = awake ? m_handOverAt + m_earlyBytes : m_handOverAt;
+    if (queued == 0 || m_pacer.ahead(now) > handAt)
         return 0;
     m_pacer.restartIfIdle(now);  // idle time is no credit for a burst
     return m_pacer.due(now, queued);

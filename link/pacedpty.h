@@ -22,10 +22,13 @@ namespace lumora {
 class PacedPty : public LineDevice {
 public:
     static constexpr std::chrono::milliseconds kLead{40};
+    // A batch goes up to this much before it is due (3 ms of line, or a
+    // quarter of the batch), when the line is awake for something else.
+    static constexpr int kEarlyBytes = 17;
 
     PacedPty(int outputBufferBytes, Clock::time_point now);
 
-    std::size_t due(Clock::time_point now, std::size_t queued) override;
+    std::size_t due(Clock::time_point now, std::size_t queued, bool awake) override;
     void handed(std::size_t count, bool refused, Clock::time_point now) override;
     int waiting(Clock::time_point now, bool ask) override;
     Clock::time_point whenWaitingAtMost(int target, std::size_t queued, Clock::time_point now) const override;
@@ -36,6 +39,7 @@ public:
 private:
     LinePacer m_pacer{kLead};
     int m_handOverAt;  // bytes of lead at which a batch is handed
+    int m_earlyBytes;
 };
 
 }  // namespace lumora

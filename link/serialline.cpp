@@ -41,7 +41,7 @@ SerialLine::SerialLine(Yield yield, QObject* parent)
 {
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, [this] { pump(); });
+    connect(m_timer, &QTimer::timeout, this, [this] { pump(true); });
     connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         if (error != QSerialPort::NoError && m_port->isOpen())
             remember(
@@ -156,7 +156,7 @@ void SerialLine::write(std::span<const std::uint8_t> bytes)
             const auto n = std::min(bytes.size(), static_cast<std::size_t>(room));
             m_queue.insert(m_queue.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
             bytes = bytes.subspan(n);
-            pump();
+            pump(false);
             throwIfFailed();
             m_lastWaiting = waiting(false);
         } else {
@@ -192,14 +192,14 @@ int SerialLine::outstanding()
 // Hands the device what is due and sets the timer for the next moment the
 // line needs attention. Never throws (it runs from the timer); a failure is
 // remembered.
-void SerialLine::pump()
+void SerialLine::pump(bool awake)
 {
     if (!m_port->isOpen() || m_failure || !m_lineDevice) {
         m_timer->stop();
         return;
     }
     const auto now = Clock::now();
-    const std::size_t n = m_lineDevice->due(now, m_queue.size());
+    const std::size_t n = m_lineDevice->due(now, m_queue.size(), awake);
     if (n > 0) {
         std::array<std::uint8_t, wire::kOutputBufferBytes> chunk{};
         std::copy_n(m_queue.begin(), n, chunk.begin());
@@ -251,7 +251,7 @@ Failure SerialLine::writeFailure(int errnoValue) const
 void SerialLine::waitUntilWaitingAtMost(int target)
 {
     for (;;) {
-        pump();
+        pump(true);
         if (m_yield)
             m_yield();
         throwIfFailed();

@@ -99,7 +99,7 @@ public:
     void setStallLimit(std::chrono::milliseconds limit);
 
 private:
-    void pump();
+    void pump(bool awake);
     void arm(Clock::time_point now);
     void waitUntilWaitingAtMost(int target);
     int waiting(bool ask);

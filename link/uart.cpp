@@ -42,7 +42,7 @@ int Uart::resetFillerBytes() const
     return wire::kResetFillerBytes;
 }
 
-std::size_t Uart::due(Clock::time_point now, std::size_t queued)
+std::size_t Uart::due(Clock::time_point now, std::size_t queued, bool)
 {
     return now < m_refusedUntil ? 0 : queued;
 }

@@ -18,7 +18,7 @@ public:
     Uart(int fd, int outputBufferBytes);
 
     int resetFillerBytes() const override;
-    std::size_t due(Clock::time_point now, std::size_t queued) override;
+    std::size_t due(Clock::time_point now, std::size_t queued, bool awake) override;
     void handed(std::size_t count, bool refused, Clock::time_point now) override;
     int waiting(Clock::time_point now, bool ask) override;
     Clock::time_point whenWaitingAtMost(int target, std::size_t queued, Clock::time_point now) const override;
