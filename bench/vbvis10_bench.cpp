@@ -51,7 +51,7 @@ void attachDemo()
 void BM_SpectrumFillCall(benchmark::State& state)
 {
     attachDemo();
-    std::string text(2 * 576 + 1, ' ');
+    std::string text(2 * lumora::vbvis::kSpectrumValues + 1, ' ');
     for (auto _ : state) {
         vbvis_spectrum(static_cast<int32_t>(state.iterations() & 1), text.data(), static_cast<int32_t>(text.size()));
         benchmark::DoNotOptimize(text.data());
@@ -228,7 +228,7 @@ void BM_FifoLatency(benchmark::State& state)
         }
         ::close(fd);
     });
-    std::string text(2 * 576 + 1, ' ');
+    std::string text(2 * lumora::vbvis::kSpectrumValues + 1, ' ');
     auto bin26 = [&] {
         capture.spectrum(0, text.data(), static_cast<int32_t>(text.size()));
         return std::stoi(text.substr(52, 2), nullptr, 16);

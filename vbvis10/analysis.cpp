@@ -21,32 +21,22 @@ std::mutex& plannerMutex()
     return mutex;
 }
 
-// Magnitude of the bin of a full-scale (32767) sine centred on it, after a
-// Hann window: amplitude * sum(window) / 2 = 32767 * N / 4.
-constexpr double kFullScaleMagnitude = 32767.0 * kFftLength / 4.0;
-
-// 255 * above ^ kCurve for above > 0, rounded and clamped to 0..255.
-uint8_t scaledByte(double above)
-{
-    if (above >= 1.0)
-        return 255;
-    return static_cast<uint8_t>(std::lround(255.0 * std::exp(kCurve * std::log(above))));
-}
+constexpr double kBinHz = static_cast<double>(kSampleRate) / kFftLength;
+constexpr std::size_t kBins = kFftLength / 2 + 1;
 
 }  // namespace
 
-double floorDbOfBin(std::size_t bin)
+double bandEdgeHz(int b)
 {
-    const double f = static_cast<double>(bin) * kSampleRate / kFftLength;
-    return kLowFloorDb + kFloorRiseDb * std::pow(f / (kSampleRate / 2.0), kFloorRisePower);
+    return b <= 0 ? kLowestHz : kHighestHz / std::pow(2.0, kBands - std::min(b, kBands));
 }
 
-int16_t vuFromSamples(std::span<const int16_t> samples)
+int16_t vuFromSamples(std::span<const float> samples)
 {
     if (samples.empty())
         return 0;
     double sum = 0.0;
-    for (int16_t s : samples)
+    for (const double s : samples)
         sum += static_cast<double>(s) * s;
     const long rms = std::lround(std::sqrt(sum / static_cast<double>(samples.size())));
     return static_cast<int16_t>(std::min(rms, 32767L));
@@ -67,57 +57,87 @@ std::size_t writeHex(std::span<const uint8_t> values, std::span<char> text)
     return written;
 }
 
-SpectrumAnalyzer::SpectrumAnalyzer()
+BandAnalyzer::BandAnalyzer()
 {
-    for (std::size_t i = 0; i < kFftLength; ++i)
-        m_window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / kFftLength);
-    for (std::size_t k = 0; k < kSpectrumValues; ++k) {
-        const double floorDb = floorDbOfBin(k);
-        m_floorPower[k] = kFullScaleMagnitude * kFullScaleMagnitude * std::pow(10.0, (floorDb - kReferenceDb) / 10.0);
-        m_dbScale[k] = 10.0 / -floorDb;
+    // A window that leans towards the newest samples: half a Hann window
+    // rising over the first three quarters, half of one falling over the
+    // last quarter (11.6 ms), so that a beat shows in the first analysis
+    // after it instead of waiting for the window's middle.
+    constexpr std::size_t kFall = 512;
+    constexpr std::size_t kRise = kFftLength - kFall;
+    for (std::size_t i = 0; i < kFftLength; ++i) {
+        const double x = i < kRise ? static_cast<double>(i) / kRise : 1.0 + static_cast<double>(i - kRise) / kFall;
+        m_window[i] = 0.5 - 0.5 * std::cos(std::numbers::pi * x);
+    }
+    // Bin k stands for [k - 1/2, k + 1/2) bin widths; each band takes the
+    // part of that it covers.
+    for (int b = 0; b < kBands; ++b) {
+        const double low = bandEdgeHz(b) / kBinHz;
+        const double high = bandEdgeHz(b + 1) / kBinHz;
+        for (std::size_t k = 1; k + 1 < kBins; ++k) {
+            const double overlap =
+                std::min(high, static_cast<double>(k) + 0.5) - std::max(low, static_cast<double>(k) - 0.5);
+            if (overlap > 0)
+                m_bins[static_cast<std::size_t>(b)].push_back({k, std::min(overlap, 1.0)});
+        }
     }
 
     // Scratch arrays only for planning; compute() runs the plan on its own
     // stack arrays, which FFTW_UNALIGNED permits.
-    std::lock_guard lock(plannerMutex());
-    double* in = fftw_alloc_real(kFftLength);
-    fftw_complex* out = fftw_alloc_complex(kFftLength / 2 + 1);
-    fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(kFftLength), in, out,
-                                          FFTW_ESTIMATE | FFTW_UNALIGNED | FFTW_DESTROY_INPUT);
-    fftw_free(in);
-    fftw_free(out);
-    if (!plan)
-        throw std::runtime_error("FFTW could not make a plan");
-    m_plan = plan;
+    {
+        std::lock_guard lock(plannerMutex());
+        double* in = fftw_alloc_real(kFftLength);
+        fftw_complex* out = fftw_alloc_complex(kBins);
+        fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(kFftLength), in, out,
+                                              FFTW_ESTIMATE | FFTW_UNALIGNED | FFTW_DESTROY_INPUT);
+        fftw_free(in);
+        fftw_free(out);
+        if (!plan)
+            throw std::runtime_error("FFTW could not make a plan");
+        m_plan = plan;
+    }
+
+    // The reference: a full-scale sine's power over all bins (the same
+    // wherever it lies, the window's spread included).
+    std::array<float, kFftLength> sine;
+    for (std::size_t i = 0; i < kFftLength; ++i)
+        sine[i] = static_cast<float>(32767.0 *
+                                     std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(i) / kSampleRate));
+    double total = 0.0;
+    const BandPowers asOne = compute(sine);
+    for (double db : asOne)
+        total += db > kSilentDb ? std::pow(10.0, db / 10.0) : 0.0;
+    m_fullScalePower = total;
 }
 
-SpectrumAnalyzer::~SpectrumAnalyzer()
+BandAnalyzer::~BandAnalyzer()
 {
     std::lock_guard lock(plannerMutex());
     fftw_destroy_plan(static_cast<fftw_plan>(m_plan));
 }
 
-void SpectrumAnalyzer::compute(std::span<const int16_t, kFftLength> samples,
-                               std::span<uint8_t, kSpectrumValues> values) const
+BandPowers BandAnalyzer::compute(std::span<const float, kFftLength> samples) const
 {
+    BandPowers powers;
+    powers.fill(kSilentDb);
     std::array<double, kFftLength> in;
-    std::array<fftw_complex, kFftLength / 2 + 1> out;
+    std::array<fftw_complex, kBins> out;
     bool silent = true;
     for (std::size_t i = 0; i < kFftLength; ++i) {
         in[i] = samples[i] * m_window[i];
-        silent = silent && samples[i] == 0;
+        silent = silent && samples[i] == 0.0f;
     }
-    if (silent) {
-        std::fill(values.begin(), values.end(), uint8_t{0});
-        return;
-    }
+    if (silent)
+        return powers;
     fftw_execute_dft_r2c(static_cast<fftw_plan>(m_plan), in.data(), out.data());
-    // The scale with the per-bin constants made once; the many bins at or
-    // below their floor are settled by one comparison.
-    for (std::size_t k = 0; k < kSpectrumValues; ++k) {
-        const double power = out[k][0] * out[k][0] + out[k][1] * out[k][1];
-        values[k] = power > m_floorPower[k] ? scaledByte(std::log10(power / m_floorPower[k]) * m_dbScale[k]) : 0;
+    for (int b = 0; b < kBands; ++b) {
+        double power = 0.0;
+        for (const Share& share : m_bins[static_cast<std::size_t>(b)])
+            power += share.weight * (out[share.bin][0] * out[share.bin][0] + out[share.bin][1] * out[share.bin][1]);
+        if (power > 0.0)
+            powers[static_cast<std::size_t>(b)] = 10.0 * std::log10(power / m_fullScalePower);
     }
+    return powers;
 }
 
 }  // namespace lumora::vbvis

@@ -46,7 +46,7 @@ protected:
 // milliseconds and asks render() for exactly the frames that real time has
 // moved on by since the start, so the stream neither drifts nor bursts.
 // Paused, it renders nothing and its thread sleeps until the next call; on
-// resuming it renders one analysis window (26 ms) at once, so the first
+// resuming it renders one analysis window (46 ms) at once, so the first
 // values after a resume are whole, and then goes on in real time.
 class PacedSource : public AudioSource {
 public:

@@ -36,11 +36,20 @@ std::unique_ptr<AudioSource> Capture::makeSource(const SourceChoice& choice)
     return source;
 }
 
-bool Capture::install(const char* choiceText, std::ostream& log)
+bool Capture::install(const char* choiceText, std::ostream& log, const char* sensitivity)
 {
     std::lock_guard lock(m_installMutex);
     if (m_source)
         return true;
+    const std::optional<SensitivityMode> mode = parseSensitivityMode(sensitivity ? sensitivity : "");
+    if (!mode) {
+        log << kLogPrefix << "LUMORA_SENSITIVITY=" << sensitivity << " is not one of " << kSensitivityForms << '\n';
+        return false;
+    }
+    {
+        std::lock_guard analysisLock(m_analysisMutex);
+        m_spectrum.setMode(*mode);
+    }
     const std::optional<SourceChoice> choice = parseSourceChoice(choiceText ? choiceText : "");
     if (!choice) {
         log << kLogPrefix << "LUMORA_SOURCE=" << choiceText << " is not one of " << kSourceChoiceForms << '\n';
@@ -75,23 +84,42 @@ bool Capture::install(const char* choiceText, std::ostream& log)
 int16_t Capture::vu(int32_t channel) const
 {
     m_demand.touch();
-    std::array<int16_t, kVuLength> samples;
+    std::array<float, kVuLength> samples;
     if (!m_ring.readNewest(channel, samples))
         return 0;
-    return vuFromSamples(samples);
+    const int16_t rms = vuFromSamples(samples);
+    std::lock_guard lock(m_analysisMutex);
+    return m_spectrum.sensitivity().vu(rms);
 }
 
 int16_t Capture::spectrum(int32_t channel, char* buffer, int32_t length) const
 {
     m_demand.touch();
     if (buffer && length > 0) {
-        std::array<int16_t, kFftLength> samples;
-        std::array<uint8_t, kSpectrumValues> values{};
-        if (m_ring.readNewest(channel, samples))
-            m_analyzer.compute(samples, values);
-        writeHex(values, {buffer, static_cast<std::size_t>(length)});
+        analyse();
+        std::lock_guard lock(m_analysisMutex);
+        writeHex(m_spectrum.values(channel), {buffer, static_cast<std::size_t>(length)});
     }
     return static_cast<int16_t>(kSpectrumValues);
+}
+
+void Capture::analyse() const
+{
+    const std::uint64_t written = m_ring.framesWritten();
+    std::array<std::array<float, kFftLength>, 2> samples;
+    const bool leftFresh = m_ring.readNewest(0, samples[0]);
+    const bool fresh = m_ring.readNewest(1, samples[1]) || leftFresh;
+    // The other channel's call, or a call before new sound, finds the
+    // values made for it.
+    std::lock_guard lock(m_analysisMutex);
+    if (written == m_analysedAt && fresh == m_analysedFresh)
+        return;
+    const double seconds = m_analysedAt == kNeverAnalysed || written < m_analysedAt
+                               ? 0.0
+                               : static_cast<double>(written - m_analysedAt) / kSampleRate;
+    m_analysedAt = written;
+    m_analysedFresh = fresh;
+    m_spectrum.update(samples[0], samples[1], seconds);
 }
 
 }  // namespace lumora::vbvis

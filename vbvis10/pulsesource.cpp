@@ -101,7 +101,7 @@ struct PulseSource::Callbacks {
             // No data with a size is a hole in the stream: skip it. Whatever
             // comes in after the cork is dropped.
             if (data && !paused)
-                self->m_ring.write({static_cast<const int16_t*>(data), bytes / sizeof(int16_t)});
+                self->m_ring.write({static_cast<const float*>(data), bytes / sizeof(float)}, 32768.0f);
             pa_stream_drop(stream);
         }
         if (!paused)
@@ -291,7 +291,9 @@ void PulseSource::followDefault(const pa_server_info& info)
 void PulseSource::connectStream(const std::string& device)
 {
     dropStream();
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kSampleRate, 2};
+    // Floats: a sound server that mixes in floats (PipeWire) hands over the
+    // quiet detail of music played at a low volume, which 16 bits round away.
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
     m_stream = pa_stream_new(m_context, "Lumora visualization", &spec, nullptr);
     if (!m_stream) {
         scheduleRetry();

@@ -12,7 +12,18 @@ SampleRing::SampleRing(std::size_t capacityFrames, std::chrono::milliseconds sta
 
 void SampleRing::write(std::span<const int16_t> interleaved)
 {
+    append(interleaved, 1.0f);
+}
+
+void SampleRing::write(std::span<const float> interleaved, float scale)
+{
+    append(interleaved, scale);
+}
+
+template <typename Sample> void SampleRing::append(std::span<const Sample> interleaved, float scale)
+{
     std::size_t frames = interleaved.size() / 2;
+    const std::size_t all = frames;
     if (frames > m_capacity) {
         interleaved = interleaved.subspan((frames - m_capacity) * 2);
         frames = m_capacity;
@@ -21,13 +32,22 @@ void SampleRing::write(std::span<const int16_t> interleaved)
     std::size_t done = 0;
     while (done < frames) {
         const std::size_t run = std::min(frames - done, m_capacity - m_next);
-        std::copy_n(interleaved.begin() + static_cast<std::ptrdiff_t>(done * 2), run * 2,
-                    m_frames.begin() + static_cast<std::ptrdiff_t>(m_next * 2));
+        const Sample* from = interleaved.data() + done * 2;
+        float* to = m_frames.data() + m_next * 2;
+        for (std::size_t i = 0; i < run * 2; ++i)
+            to[i] = static_cast<float>(from[i]) * scale;
         done += run;
         m_next = (m_next + run) % m_capacity;
     }
     m_filled = std::min(m_capacity, m_filled + frames);
+    m_written += all;
     m_lastWrite = Clock::now();
+}
+
+std::uint64_t SampleRing::framesWritten() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_written;
 }
 
 void SampleRing::clear()
@@ -36,9 +56,9 @@ void SampleRing::clear()
     m_filled = 0;
 }
 
-bool SampleRing::readNewest(int channel, std::span<int16_t> out) const
+bool SampleRing::readNewest(int channel, std::span<float> out) const
 {
-    std::fill(out.begin(), out.end(), int16_t{0});
+    std::fill(out.begin(), out.end(), 0.0f);
     const std::size_t lane = channel == 0 ? 0 : 1;
     std::lock_guard lock(m_mutex);
     if (m_filled == 0 || Clock::now() - m_lastWrite > m_staleAfter)
@@ -47,7 +67,7 @@ bool SampleRing::readNewest(int channel, std::span<int16_t> out) const
     // The newest frame sits just before m_next; copy the last `count` frames
     // into the tail of `out` so that the newest sample is out.back().
     std::size_t frame = (m_next + m_capacity - count) % m_capacity;
-    int16_t* dest = out.data() + (out.size() - count);
+    float* dest = out.data() + (out.size() - count);
     for (std::size_t i = 0; i < count; ++i) {
         dest[i] = m_frames[frame * 2 + lane];
         frame = frame + 1 == m_capacity ? 0 : frame + 1;

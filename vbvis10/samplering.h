@@ -13,10 +13,13 @@ namespace lumora::vbvis {
 // The newest captured stereo frames, shared between one capture thread that
 // writes and any number of callers that read.
 //
-// Samples are signed 16-bit, two channels (0 left, 1 right). Writers append
-// interleaved frames; readers copy out the newest frames of one channel. The
-// lock is held only while frames are copied (a few kilobytes at most), so a
-// reader waits microseconds, never for the capture thread's I/O.
+// Samples are kept as floats in 16-bit units (a full-scale sine has an
+// amplitude of 32767), two channels (0 left, 1 right), so that a source
+// that delivers floats keeps the quiet detail that 16 bits would round
+// away. Writers append interleaved frames; readers copy out the newest
+// frames of one channel. The lock is held only while frames are copied (a
+// few kilobytes at most), so a reader waits microseconds, never for the
+// capture thread's I/O.
 //
 // Frames older than the staleness limit count as silence: a source that stops
 // delivering (a paused player, a lost server, a writer that went away) reads
@@ -31,8 +34,10 @@ public:
                         std::chrono::milliseconds staleAfter = std::chrono::milliseconds(250));
 
     // Appends interleaved left/right frames (2 samples per frame). A write
-    // longer than the capacity keeps its newest frames.
+    // longer than the capacity keeps its newest frames. Floats are in
+    // 16-bit units divided by `scale` (32768 for samples of full scale 1).
     void write(std::span<const int16_t> interleaved);
+    void write(std::span<const float> interleaved, float scale);
 
     // Forgets everything: reads give zeros until the next write.
     void clear();
@@ -40,17 +45,23 @@ public:
     // Copies the newest out.size() samples of the channel (0 or 1), oldest
     // first. Frames never written, or a stale ring, read as 0. Returns false
     // when nothing but zeros was copied that way (empty or stale ring).
-    bool readNewest(int channel, std::span<int16_t> out) const;
+    bool readNewest(int channel, std::span<float> out) const;
 
     std::size_t capacity() const { return m_capacity; }
+    // Frames written since the ring was made, clears and all: how much sound
+    // has passed.
+    std::uint64_t framesWritten() const;
 
 private:
+    template <typename Sample> void append(std::span<const Sample> interleaved, float scale);
+
     const std::size_t m_capacity;
     const std::chrono::milliseconds m_staleAfter;
     mutable std::mutex m_mutex;
-    std::vector<int16_t> m_frames;  // interleaved, m_capacity frames
-    std::size_t m_next = 0;         // frame index the next write goes to
-    std::size_t m_filled = 0;       // frames written since the last clear, up to m_capacity
+    std::vector<float> m_frames;  // interleaved, m_capacity frames
+    std::size_t m_next = 0;       // frame index the next write goes to
+    std::size_t m_filled = 0;     // frames written since the last clear, up to m_capacity
+    std::uint64_t m_written = 0;
     Clock::time_point m_lastWrite{};
 };
 

@@ -43,4 +43,13 @@ bool sourceChoiceUsable(const SourceChoice& choice, std::string& problem)
     return false;
 }
 
+std::optional<SensitivityMode> parseSensitivityMode(std::string_view text)
+{
+    if (text.empty() || text == "auto")
+        return SensitivityMode::Automatic;
+    if (text == "fixed")
+        return SensitivityMode::Fixed;
+    return std::nullopt;
+}
+
 }  // namespace lumora::vbvis

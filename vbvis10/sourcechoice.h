@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The words that choose libVbVis10's audio source, as LUMORA_SOURCE and
-// Lumora's --source and source= take them. Plain C++, shared by the library
-// (which opens the source) and the program (which checks the choice before
-// it starts).
+// The words that choose libVbVis10's audio source and its sensitivity, as
+// LUMORA_SOURCE and LUMORA_SENSITIVITY, and Lumora's --source, source=,
+// --sensitivity and sensitivity= take them. Plain C++, shared by the
+// library (which opens the source) and the program (which checks the
+// choice before it starts).
 #pragma once
 
 #include <optional>
@@ -30,5 +31,12 @@ std::optional<SourceChoice> parseSourceChoice(std::string_view text);
 // pipe, a file: path that is absent or a directory. True for the other
 // kinds (a sound server is only asked at installation).
 bool sourceChoiceUsable(const SourceChoice& choice, std::string& problem);
+
+// How loud the lamps take the music to be (see sensitivity.h).
+enum class SensitivityMode { Automatic, Fixed };
+inline constexpr std::string_view kSensitivityForms = "auto, fixed";
+
+// Unset, empty or "auto": Automatic; "fixed": Fixed; anything else none.
+std::optional<SensitivityMode> parseSensitivityMode(std::string_view text);
 
 }  // namespace lumora::vbvis

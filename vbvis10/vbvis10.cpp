@@ -24,7 +24,7 @@ extern "C" {
 int16_t vbvis_install_plugin(void)
 {
     try {
-        return capture().install(std::getenv("LUMORA_SOURCE"), std::cerr) ? 1 : 0;
+        return capture().install(std::getenv("LUMORA_SOURCE"), std::cerr, std::getenv("LUMORA_SENSITIVITY")) ? 1 : 0;
     } catch (const std::exception& e) {
         std::cerr << "libVbVis10: cannot attach: " << e.what() << '\n';
     } catch (...) {

@@ -35,33 +35,42 @@
  * keeps reading the pipe (so that its writer never blocks) but drops what
  * it reads. The next call resumes it and answers at once, with silence
  * (zeros) like every call until the first fresh values, which follow
- * within 50 ms (demo and file at once, with a whole 26 ms window).
+ * within 50 ms (demo and file at once, with a whole 46 ms window).
  *
- * Spectrum: 576 values per channel, linear bins of 38.28 Hz from 0 Hz
- * (bin k covers k * 44100 / 1152 Hz), the magnitudes of an FFT of the
- * newest 1152 samples (26 ms) under a Hann window. Uppercase hex digits.
- * Scale, logarithmic in level and bent towards the top, with a floor that
- * rises over the top octave:
- *     value = 255 * (1 - dB / floor) ^ 2.2, clamped to 0..255,
- *     floor = -90 dB + 50 dB * (f / 22050 Hz) ^ 6,
- * with dB relative to a full-scale sine centred on a bin, less 1.5 dB (a
- * Hann window loses up to 1.42 dB on a sine between two bins), and f the
- * bin's frequency. Any full-scale sine gives 255 in its bin, at every
- * frequency. The floor stays near -90 dB up to 10 kHz and rises to -84 dB
- * at 15.5 kHz, -62 dB at 20 kHz and -40 dB at 22 kHz; a bin at or below it
- * and silence give 0. At 1 kHz -30 dB gives about 105, -40 dB about 70 and
- * -70 dB about 9; at 20 kHz -30 dB gives about 60 and -70 dB 0.
+ * Spectrum: 320 values per channel, laid out for the program's eight bands
+ * (it folds n values into bands by position, value j into band
+ * floor(j * 10 / n), band 7 taking the last three tenths): values 32b to
+ * 32b + 31 carry band b (0..6), values 224 to 319 band 7. Each band answers
+ * to its own part of the musical range:
+ *     band   0     1     2     3     4      5      6      7
+ *     Hz    40   125   250   500   1000   2000   4000   8000 .. 16000
+ * measured on the newest 2048 samples (46 ms) under a window that leans
+ * towards the newest ones. A band's values share evenly the sum that
+ * lights its level L (0..8) in the program, L * 100 * 56000 / ((4b + 7) *
+ * 795); what the division leaves goes one each to the band's first values.
  *
- * The floor rises so that the top band, which sums three times the bins of
- * the lowest at five times its gain, needs real treble to light: why, and
- * the level shares it was tuned on, are in docs/spectrum-scale.md.
+ * Sensitivity: the environment variable LUMORA_SENSITIVITY, read at
+ * installation.
+ *   auto, unset  the levels follow the music's loudness, so that the same
+ *                music lights the lamps about the same at any volume: up
+ *                within 50 ms, down over seconds when the volume is turned
+ *                down; a slow balance between the bands; a pause or a
+ *                sound server's dither stays dark
+ *   fixed        an absolute scale: a band at E dB relative to a
+ *                full-scale sine (amplitude 32767) lying in the band shows
+ *                level 8 + (E + 3) / 4.5, rounded by the program and held
+ *                to 0..8: a full-scale sine lights its band to 8, every
+ *                4.5 dB less one lamp less, the first lamp at -37 dB
+ * Any other value makes installation fail.
  *
  * VU: the RMS of the channel's newest 1024 samples (23 ms) in 16-bit
- * units, 0..32767; a full-scale sine gives about 23170.
+ * units, 0..32767; a full-scale sine gives about 23170. With the automatic
+ * sensitivity the RMS is scaled as the levels are, so that the music's
+ * loud moments reach about 13000.
  *
  * A mono source feeds both channels; one channel never shows the other's
  * sound; silence and a source with no data give zeros everywhere (the
- * count is still 576).
+ * count is still 320).
  */
 #ifndef VBVIS10_H
 #define VBVIS10_H
@@ -78,10 +87,11 @@ extern "C" {
 #define VBVIS10_API
 #endif
 
-/* Attaches the library to the source LUMORA_SOURCE names. Non-zero:
- * attached (further calls answer non-zero and change nothing). 0: the
- * source cannot be opened (missing or unreadable file or pipe, no sound
- * server for pulse, unknown name); one line on stderr says why. */
+/* Attaches the library to the source LUMORA_SOURCE names, with the
+ * sensitivity LUMORA_SENSITIVITY names. Non-zero: attached (further calls
+ * answer non-zero and change nothing). 0: the source cannot be opened
+ * (missing or unreadable file or pipe, no sound server for pulse, unknown
+ * name) or the sensitivity is unknown; one line on stderr says why. */
 VBVIS10_API int16_t vbvis_install_plugin(void);
 
 /* The channel's current VU value, 0..32767; 16000 is full scale for the
@@ -90,7 +100,7 @@ VBVIS10_API int16_t vbvis_vu(int32_t channel);
 
 /* Writes the channel's spectrum into buffer (at most length characters,
  * never a NUL; nothing when length <= 0 or buffer is NULL) and returns the
- * number of spectrum values, 576. */
+ * number of spectrum values, 320. */
 VBVIS10_API int16_t vbvis_spectrum(int32_t channel, char* buffer, int32_t length);
 
 #ifdef __cplusplus

@@ -237,7 +237,7 @@ TEST(RealLibrary, DemoSourceGivesMovingSpectraThroughTheLink)
                 usleep(25000);
                 for (int channel : {0, 1}) {
                     auto spectrum = bridge::GetSpectrum(channel);
-                    if (!spectrum || spectrum->size() != 576)
+                    if (!spectrum || spectrum->size() != 320)
                         std::_Exit(21);
                     if (std::find(seen.begin(), seen.end(), *spectrum) == seen.end())
                         seen.push_back(*spectrum);

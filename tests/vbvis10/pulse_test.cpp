@@ -180,19 +180,19 @@ protected:
 PulseDaemon* PulseCapture::s_daemon = nullptr;
 bool PulseCapture::s_started = false;
 
-TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
+TEST_F(PulseCapture, TonesLightTheirBandsAndChannels)
 {
     Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
+    ASSERT_TRUE(capture.install("pulse", log, "fixed")) << log.str();
     struct Case {
         double hz;
         double left;
         double right;
-        std::size_t bin;
+        int band;
     };
     for (const Case& c :
-         std::array<Case, 3>{{{1000.0, 16384, 16384, 26}, {10000.0, 16384, 16384, 261}, {1000.0, 16384, 0, 26}}}) {
+         std::array<Case, 3>{{{1400.0, 16384, 16384, 4}, {11000.0, 16384, 16384, 7}, {1400.0, 16384, 0, 4}}}) {
         SCOPED_TRACE(std::to_string(c.hz) + " Hz, left " + std::to_string(c.left) + ", right " +
                      std::to_string(c.right));
         Player player(c.hz, c.left, c.right);
@@ -200,15 +200,36 @@ TEST_F(PulseCapture, TonesPeakInTheirBinsAndChannels)
         // the newest 1024 samples hold the end of the previous case until the
         // new tone has filled them, so each expectation waits with a bound.
         EXPECT_TRUE(waitUntil([&] {
-            return peakBin(spectrumOf(capture, 0)) == c.bin && std::abs(capture.vu(0) - 11585) <= 300;
+            return litBand(spectrumOf(capture, 0)) == c.band && std::abs(capture.vu(0) - 11585) <= 300;
         })) << "VU "
             << capture.vu(0);
         if (c.right > 0)
-            EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(capture, 1)) == c.bin; }));
+            EXPECT_TRUE(waitUntil([&] { return litBand(spectrumOf(capture, 1)) == c.band; }));
         else
             EXPECT_TRUE(waitUntil([&] { return capture.vu(1) == 0 && allZero(spectrumOf(capture, 1)); }))
                 << "right VU " << capture.vu(1);
     }
+}
+
+// The sink's volume is applied before its monitor: at 10 % the tone comes
+// in 60 dB quieter, and the automatic sensitivity brings its lamps back.
+TEST_F(PulseCapture, LampsStayLitWhenTheVolumeDropsToTenPercent)
+{
+    Capture capture;
+    std::ostringstream log;
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
+    Player player(1400.0, 16384, 16384);
+    const auto band4 = [&] {
+        const auto values = spectrumOf(capture, 0);
+        return bandLevels(std::vector<uint8_t>(values.begin(), values.end()))[4];
+    };
+    ASSERT_TRUE(waitUntil([&] { return band4() >= 5; })) << "band 4 at " << band4();
+    ASSERT_TRUE(s_daemon->pactl("set-sink-volume lumora_test 10%"));
+    const bool dimmed = waitUntil([&] { return band4() == 0; }, std::chrono::seconds(3));
+    const bool back = waitUntil([&] { return band4() >= 5; });
+    EXPECT_TRUE(s_daemon->pactl("set-sink-volume lumora_test 100%"));
+    EXPECT_TRUE(dimmed) << "the volume never reached the monitor";
+    EXPECT_TRUE(back) << "band 4 at " << band4();
 }
 
 TEST_F(PulseCapture, SilenceGivesZeros)
@@ -244,8 +265,8 @@ TEST_F(PulseCapture, NamedSourcesAreRecordedOrRefused)
     Capture named;
     std::ostringstream log;
     ASSERT_TRUE(named.install("pulse:lumora_test.monitor", log)) << log.str();
-    Player player(10000.0, 16384, 16384);
-    EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(named, 1)) == 261; }));
+    Player player(11000.0, 16384, 16384);
+    EXPECT_TRUE(waitUntil([&] { return litBand(spectrumOf(named, 1)) == 7; }));
 
     Capture missing;
     EXPECT_FALSE(missing.install("pulse:no_such_source", log));
@@ -261,8 +282,8 @@ TEST_F(PulseCapture, FollowsTheDefaultOutput)
     ASSERT_TRUE(s_daemon->pactl("set-default-sink lumora_other"));
     {
         // Played on the new default output only.
-        Player player(10000.0, 16384, 16384, "lumora_other");
-        EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(capture, 0)) == 261 && capture.vu(0) > 11000; }));
+        Player player(11000.0, 16384, 16384, "lumora_other");
+        EXPECT_TRUE(waitUntil([&] { return litBand(spectrumOf(capture, 0)) == 7 && capture.vu(0) > 11000; }));
     }
     EXPECT_TRUE(s_daemon->pactl("set-default-sink lumora_test"));
 }
@@ -280,8 +301,8 @@ TEST_F(PulseCapture, ServerLossGivesZerosThenReconnects)
             waitUntil([&] { return capture.vu(0) == 0 && capture.vu(1) == 0 && allZero(spectrumOf(capture, 0)); }));
     }
     ASSERT_TRUE(s_daemon->start()) << s_daemon->log();
-    Player player(10000.0, 16384, 16384);
-    EXPECT_TRUE(waitUntil([&] { return peakBin(spectrumOf(capture, 0)) == 261 && capture.vu(0) > 11000; },
+    Player player(11000.0, 16384, 16384);
+    EXPECT_TRUE(waitUntil([&] { return litBand(spectrumOf(capture, 0)) == 7 && capture.vu(0) > 11000; },
                           std::chrono::seconds(15)));
 }
 

@@ -77,16 +77,16 @@ TEST(FifoSource, DeliversToneWhileWrittenAndSurvivesTheWriterLeaving)
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     Capture capture;
     std::ostringstream log;
-    ASSERT_TRUE(capture.install(("fifo:" + pipe).c_str(), log)) << log.str();
+    ASSERT_TRUE(capture.install(("fifo:" + pipe).c_str(), log, "fixed")) << log.str();
     EXPECT_EQ(capture.vu(0), 0) << "no writer yet";
 
-    for (const auto& [hz, bin] : {std::pair{1000.0, 26u}, std::pair{10000.0, 261u}}) {
+    for (const auto& [hz, band] : {std::pair{1400.0, 4}, std::pair{11000.0, 7}}) {
         SCOPED_TRACE(std::to_string(hz) + " Hz");
         {
             // Left channel only, at half scale.
             PipeWriter writer(pipe, hz, 16384, 0);
             EXPECT_TRUE(waitUntil([&] {
-                return isHalfScaleVu(capture.vu(0), 150) && peakBin(spectrumOf(capture, 0)) == bin;
+                return isHalfScaleVu(capture.vu(0), 150) && litBand(spectrumOf(capture, 0)) == band;
             })) << "VU "
                 << capture.vu(0);
             EXPECT_EQ(capture.vu(1), 0);
@@ -122,20 +122,19 @@ TEST(FileSource, PlaysFilesOfAnyRateAndChannelCount)
         int rate;
         int channels;
         double hz;
-        std::size_t bin;
+        int band;
     };
     ScratchDir dir;
-    for (const Case& c :
-         std::array<Case, 3>{{{44100, 2, 1000.0, 26}, {22050, 1, 1000.0, 26}, {48000, 2, 2000.0, 52}}}) {
+    for (const Case& c : std::array<Case, 3>{{{44100, 2, 1400.0, 4}, {22050, 1, 1400.0, 4}, {48000, 2, 2800.0, 5}}}) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
         const std::string path = dir / ("tone" + std::to_string(c.rate) + ".wav");
         ASSERT_EQ(writeToneFile(path, c.rate, c.channels, c.hz, 0.5), "");
         Capture capture;
         std::ostringstream log;
-        ASSERT_TRUE(capture.install(("file:" + path).c_str(), log)) << log.str();
+        ASSERT_TRUE(capture.install(("file:" + path).c_str(), log, "fixed")) << log.str();
         for (int channel : {0, 1})
             EXPECT_TRUE(waitUntil([&] {
-                return isHalfScaleVu(capture.vu(channel), 300) && peakBin(spectrumOf(capture, channel)) == c.bin;
+                return isHalfScaleVu(capture.vu(channel), 300) && litBand(spectrumOf(capture, channel)) == c.band;
             })) << "channel "
                 << channel << ": VU " << capture.vu(channel);
         // The file loops: a second later (past its one-second length) still sound.
@@ -175,10 +174,10 @@ TEST(FileSource, AFileTruncatedWhilePlayingGivesOneLineAndSilenceWithoutRetrying
     const std::string logPath = dir / "log";
     std::ofstream log(logPath);
     SampleRing ring;
-    std::array<int16_t, kVuLength> samples{};
+    std::array<float, kVuLength> samples{};
     const auto sound = [&] {
         return ring.readNewest(0, samples) &&
-               std::any_of(samples.begin(), samples.end(), [](int16_t s) { return s != 0; });
+               std::any_of(samples.begin(), samples.end(), [](float s) { return s != 0.0f; });
     };
     {
         FileSource source(ring, path, log);

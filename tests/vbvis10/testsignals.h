@@ -48,23 +48,9 @@ inline std::vector<int> spectrumOf(const Capture& capture, int channel)
     return values;
 }
 
-inline std::size_t peakBin(const std::vector<int>& values)
-{
-    return static_cast<std::size_t>(std::max_element(values.begin(), values.end()) - values.begin());
-}
-
 inline bool allZero(const std::vector<int>& values)
 {
     return std::all_of(values.begin(), values.end(), [](int v) { return v == 0; });
-}
-
-// The band the program folds value j of n into (meters::bandSums).
-inline int bandOf(std::size_t j, std::size_t n)
-{
-    std::vector<uint8_t> values(n, 0);
-    values[j] = 1;
-    const auto sums = meters::bandSums(values);
-    return static_cast<int>(std::find(sums.begin(), sums.end(), 1) - sums.begin());
 }
 
 // The program's eight lamp levels 0..8 for one spectrum, as the window and
@@ -80,6 +66,16 @@ inline std::array<int, 8> bandLevels(std::span<const uint8_t> values)
         levels[band] = levelFromWidth(static_cast<float>(meters::bandWidth(b, sums[band], kSpectrumMaxWidth)));
     }
     return levels;
+}
+
+// The band the program lights highest for the values (the lowest of
+// equals), or -1 when every band is dark.
+inline int litBand(const std::vector<int>& values)
+{
+    const std::vector<uint8_t> bytes(values.begin(), values.end());
+    const auto levels = bandLevels(bytes);
+    const auto top = std::max_element(levels.begin(), levels.end());
+    return *top > 0 ? static_cast<int>(top - levels.begin()) : -1;
 }
 
 // Polls until the condition holds or the bound passes; answers whether it held.
@@ -104,7 +100,7 @@ inline std::string pausesAndResumes(Capture& capture, const std::function<std::s
 {
     if (!waitUntil([&] { return capture.vu(0) > 0; }))
         return "no sound before pausing";
-    std::array<int16_t, 64> peek{};
+    std::array<float, 64> peek{};
     std::this_thread::sleep_for(Demand::kIdleAfter);  // peeking into the ring is no call
     if (!waitUntil([&] { return !capture.ring().readNewest(0, peek); }, std::chrono::seconds(2)))
         return "the source did not pause";
