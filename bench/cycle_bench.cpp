@@ -28,7 +28,7 @@ std::string randomHex(std::size_t values, unsigned seed)
 lumora::FrmMain& window()
 {
     static lumora::FrmMain* frm = [] {
-        lumora::test::TestBridge lib;
+        lumora::testing::TestBridge lib;
         lib.setCount(576);
         lib.setSpectrumText(0, randomHex(576, 1));
         lib.setSpectrumText(1, randomHex(576, 2));
@@ -56,7 +56,7 @@ void BM_CycleWithoutIo(benchmark::State& state)
         frm.UpdateFrameMatrix();
         benchmark::DoNotOptimize(frm.FrameMatrix(8, 8));
     }
-    lumora::test::TestBridge().clearCalls();  // the bridge records every call
+    lumora::testing::TestBridge().clearCalls();  // the bridge records every call
 }
 BENCHMARK(BM_CycleWithoutIo);
 

@@ -185,7 +185,7 @@ double percentile(std::vector<double> values, double p)
 struct Rig {
     std::filesystem::path directory;
     std::string fifo;
-    lumora::test::Pty pty;
+    lumora::testing::Pty pty;
     std::unique_ptr<lumora::FrmMain> window;
     std::unique_ptr<FifoPlayer> player;
     std::unique_ptr<StampingReader> reader;

@@ -43,14 +43,14 @@ double cpuSeconds(int who)
 
 void BM_StreamingRunOnPty(benchmark::State& state)
 {
-    lumora::test::TestBridge lib;
+    lumora::testing::TestBridge lib;
     lib.setCount(576);
     lib.setSpectrumText(0, std::string(1152, '8'));
     lib.setSpectrumText(1, std::string(1152, '4'));
 
     const QString ownPort = qEnvironmentVariable("LUMORA_BENCH_PORT");
-    std::optional<lumora::test::Pty> pty;
-    std::optional<lumora::test::PtyReader> reader;
+    std::optional<lumora::testing::Pty> pty;
+    std::optional<lumora::testing::PtyReader> reader;
     if (ownPort.isEmpty()) {
         pty.emplace();
         reader.emplace(pty->master());

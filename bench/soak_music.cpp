@@ -9,7 +9,7 @@
 
 int main()
 {
-    lumora::vbvis::testing::MusicLikeSignal signal(lumora::vbvis::testing::MusicLikeSignal::Colour::Pink);
+    lumora::testing::MusicLikeSignal signal(lumora::testing::MusicLikeSignal::Colour::Pink);
     std::array<int16_t, 2 * 1024> frames;
     for (;;) {
         signal.render(frames);

@@ -2,7 +2,7 @@
 #include "modvbvis10.h"
 
 #include "failure.h"
-#include "wireformat.h"
+#include "hextext.h"
 
 #include <dlfcn.h>
 
@@ -64,7 +64,7 @@ std::uint8_t decodePair(char first, char second)
     while (i < 2 && isBlank(pair[i]))
         ++i;
     int value = 0;
-    for (int digit; i < 2 && (digit = wire::hexDigitValue(pair[i])) >= 0; ++i)
+    for (int digit; i < 2 && (digit = hexDigitValue(pair[i])) >= 0; ++i)
         value = value * 16 + digit;
     return static_cast<std::uint8_t>(value);
 }

@@ -72,12 +72,13 @@ std::vector<Chunk> ChunkQueue::takeAll()
     return taken;
 }
 
-std::optional<std::string> ChunkQueue::endOfInput() const
+bool ChunkQueue::inputEnded(std::string& error) const
 {
     std::lock_guard lock(m_mutex);
-    if (!m_chunks.empty())
-        return std::nullopt;
-    return m_finished;
+    if (!m_chunks.empty() || !m_finished)
+        return false;
+    error = *m_finished;
+    return true;
 }
 
 void ChunkQueue::close()

@@ -48,8 +48,9 @@ public:
     // Consumer side.
     std::vector<Chunk> takeAll();
     bool empty() const;
-    // Set once the reader finished and every chunk was taken.
-    std::optional<std::string> endOfInput() const;
+    // True once the reader finished and every chunk was taken; `error` is
+    // then empty for a clean end, else says why.
+    bool inputEnded(std::string& error) const;
     // Releases a waiting reader; later pushes are refused.
     void close();
 

@@ -92,8 +92,15 @@ public:
     // Bytes since the last cycle that may still become part of one, 0..84.
     int pendingBytes() const { return m_reader.pendingBytes(); }
     Nanoseconds silenceThreshold() const;
-    bool learnsSilence() const { return !m_fixedSilence.has_value(); }
-    bool silenceLearned() const { return m_silence.learned(); }
+    // Where the threshold stands: fixed by the caller, still being learned
+    // from the stream, or learned.
+    enum class SilenceState { Fixed, Learning, Learned };
+    SilenceState silenceState() const
+    {
+        return m_fixedSilence        ? SilenceState::Fixed
+               : m_silence.learned() ? SilenceState::Learned
+                                     : SilenceState::Learning;
+    }
 
 private:
     void collect(wire::CycleReader::Completed completed, Nanoseconds arrival, std::vector<DecodedEvent>& events);

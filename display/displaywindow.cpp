@@ -241,9 +241,12 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
     if (!area.intersects(alignedWithEdge(layout.status())))
         return;
     const DisplayStatus& s = m_status;
-    const QString threshold = QStringLiteral("%1 ms%2")
-                                  .arg(std::chrono::duration<double, std::milli>(s.silenceThreshold).count(), 0, 'f', 1)
-                                  .arg(s.silenceLearned ? QStringLiteral(" (learned)") : QString());
+    const QString threshold =
+        QStringLiteral("%1 ms%2")
+            .arg(std::chrono::duration<double, std::milli>(s.silenceThreshold).count(), 0, 'f', 1)
+            .arg(s.silence == CycleDecoder::SilenceState::Learned    ? QStringLiteral(" (learned)")
+                 : s.silence == CycleDecoder::SilenceState::Learning ? QStringLiteral(" (learning)")
+                                                                     : QString());
     const QString counters = QStringLiteral("cycles %1    blankings %2    resyncs %3    realigned %4    dropped %5    "
                                             "bytes %6    %7 cycles/s    %8 bytes/s")
                                  .arg(s.counts.cycles)
@@ -254,10 +257,11 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
                                  .arg(s.counts.bytes)
                                  .arg(s.cyclesPerSecond, 0, 'f', 1)
                                  .arg(s.bytesPerSecond, 0, 'f', 0);
-    const QString line2 = QStringLiteral("%1    silence threshold %2    counting %3/84    "
-                                         "lamp 1 left, lamp 8 right%4")
+    const QString line2 = QStringLiteral("%1    silence threshold %2    counting %3/%4    "
+                                         "lamp 1 left, lamp 8 right%5")
                               .arg(s.source, threshold)
                               .arg(s.pendingBytes)
+                              .arg(wire::kCycleBytes)
                               .arg(s.state.isEmpty() ? QString() : QStringLiteral("    ") + s.state);
     labelFont.setPixelSize(13);
     painter.setFont(labelFont);

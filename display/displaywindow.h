@@ -29,7 +29,7 @@ struct DisplayStatus {
     double cyclesPerSecond = 0;
     double bytesPerSecond = 0;
     Nanoseconds silenceThreshold{};
-    bool silenceLearned = false;
+    CycleDecoder::SilenceState silence = CycleDecoder::SilenceState::Learning;
     int pendingBytes = 0;
     QString source;  // "/dev/pts/3", "/dev/ttyUSB0", "replay of x.rec"
     QString state;   // "", "input ended", an error

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recording.h"
 
+#include "hextext.h"
 #include "wireformat.h"
 
 #include <charconv>
@@ -37,8 +38,8 @@ bool parseLine(const std::string& line, RecordedChunk& chunk, std::string& probl
     chunk.bytes.clear();
     chunk.bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int high = wire::hexDigitValue(hex[i]);
-        const int low = wire::hexDigitValue(hex[i + 1]);
+        const int high = hexDigitValue(hex[i]);
+        const int low = hexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0)
             return fail("bad hex digit");
         chunk.bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
@@ -55,7 +56,7 @@ std::string recordingHeader()
 
 std::string recordingLine(const RecordedChunk& chunk)
 {
-    return std::to_string(chunk.offset.count()) + ' ' + wire::hexBytes(chunk.bytes) + '\n';
+    return std::to_string(chunk.offset.count()) + ' ' + hexBytes(chunk.bytes) + '\n';
 }
 
 RecordingReader::RecordingReader(std::istream& in) : m_in(in)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session.h"
 
+#include "hextext.h"
 #include "recording.h"
 
 #include <QCoreApplication>
@@ -102,17 +103,17 @@ void Session::drain()
     if (m_recording.is_open())
         m_recording.flush();
 
-    const auto end = m_queue.endOfInput();
-    if (!end || m_inputEnded)
+    std::string error;
+    if (m_inputEnded || !m_queue.inputEnded(error))
         return;
     m_inputEnded = true;
-    if (!end->empty()) {
-        std::fprintf(stderr, "lumora-display: %s\n", end->c_str());
+    if (!error.empty()) {
+        std::fprintf(stderr, "lumora-display: %s\n", error.c_str());
         if (!m_window) {
             stop(1);
             return;
         }
-        m_state = QString::fromStdString(*end);
+        m_state = QString::fromStdString(error);
     } else if (!m_window) {
         stop(0);
         return;
@@ -134,7 +135,7 @@ void Session::handle(const DecodedEvent& event)
     m_cycleRate.add(event.arrival, 1);
     if (m_options.printCycles) {
         printLine(std::string(event.kind == Kind::Blanking ? "B " : "C ") + std::to_string(event.sequence) + ' ' +
-                  wire::hexBytes(wire::encode(event.cycle)));
+                  hexBytes(wire::encode(event.cycle)));
     }
     if (m_window)
         m_window->showCycle(event.cycle);
@@ -153,7 +154,7 @@ void Session::refreshStatus()
     status.cyclesPerSecond = m_cycleRate.perSecond(now);
     status.bytesPerSecond = m_byteRate.perSecond(now);
     status.silenceThreshold = m_decoder.silenceThreshold();
-    status.silenceLearned = m_decoder.learnsSilence();
+    status.silence = m_decoder.silenceState();
     status.pendingBytes = m_decoder.pendingBytes();
     status.source = QString::fromStdString(m_source->name());
     status.state = m_state;

@@ -151,7 +151,7 @@ void write(uint8_t value, bool data)
 
 char shownAs(char c)
 {
-    return (c >= 0x20 && c <= 0x7E) ? c : ' ';
+    return lumora::wire::isTextByte(static_cast<uint8_t>(c)) ? c : ' ';
 }
 
 void forgetShown()

@@ -29,11 +29,11 @@ int levelFromWidth(float width)
 
 std::int16_t lampByte(int level, bool barMode)
 {
-    if (level >= 1 && level <= 8)
-        return static_cast<std::int16_t>(barMode ? (1 << level) - 1 : 1 << (level - 1));
+    if (level >= 0 && level <= wire::kMaxLevel)
+        return wire::levelLampByte(level, barMode);
     if (level < std::numeric_limits<std::int16_t>::min() || level > std::numeric_limits<std::int16_t>::max())
         throw Failure(FailureNumber::Overflow, "lamp level " + std::to_string(level));
-    return static_cast<std::int16_t>(level);  // 0, or a level the design never produces
+    return static_cast<std::int16_t>(level);  // a level the design never produces
 }
 
 void UpdateFrameMatrix(LampFrame& frame, const std::array<float, LampFrame::kSize>& leftWidths,

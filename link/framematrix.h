@@ -9,6 +9,8 @@
 // old history.
 #pragma once
 
+#include "cycleformat.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -17,7 +19,8 @@ namespace lumora {
 
 class LampFrame {
 public:
-    static constexpr int kSize = 8;
+    static constexpr int kSize = wire::kRows;
+    static_assert(wire::kColumns == wire::kRows, "the frame is square");
 
     std::int16_t& operator()(int row, int column);
     std::int16_t operator()(int row, int column) const;
@@ -32,10 +35,8 @@ private:
 // (149.99 gives 1, 150 gives 2) and the design maximum 795 gives 8.
 int levelFromWidth(float width);
 
-// Lamp byte of a level. Bar mode lights lamps 1..level (2^level - 1), dot
-// mode lamp level only (2^(level - 1)); level 0 lights nothing. A level
-// outside 0..8 is stored as its own number; one outside 16 bits throws
-// Overflow.
+// Lamp byte of a level: wire::levelLampByte for 0..8. A level outside
+// 0..8 is stored as its own number; one outside 16 bits throws Overflow.
 std::int16_t lampByte(int level, bool barMode);
 
 // One step of the frame: every row's history moves one column towards the

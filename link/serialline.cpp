@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serialline.h"
 
-#include "devicefiles.h"
 #include "eventpump.h"
-#include "serialports.h"
+#include "portopening.h"
 
 #include <QSerialPort>
 #include <QTimer>
@@ -14,7 +13,6 @@
 #include <cstring>
 #include <vector>
 
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace lumora {
@@ -63,16 +61,6 @@ QString SerialLine::defaultDevice(int portNumber)
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 }
 
-void SerialLine::setCommPort(int portNumber)
-{
-    m_portNumber = portNumber;
-}
-
-void SerialLine::setPortOneDevice(const QString& device)
-{
-    m_portOneDevice = device;
-}
-
 QString SerialLine::device() const
 {
     if (m_portNumber == 1 && !m_portOneDevice.isEmpty())
@@ -94,11 +82,6 @@ bool SerialLine::isOpen() const
     return m_port->isOpen();
 }
 
-void SerialLine::setStallLimit(std::chrono::milliseconds limit)
-{
-    m_stallLimit = limit;
-}
-
 void SerialLine::open()
 {
     const QString configured = device();
@@ -106,30 +89,8 @@ void SerialLine::open()
         throw Failure(FailureNumber::PortNotOpen, text(m_device) + ": port already open", text(configured));
     if (configured.isEmpty())
         throw Failure(FailureNumber::PortNotOpen, "port number " + std::to_string(m_portNumber) + ": names no device");
-    // Open the device behind any symlink, so that its lock file is the same
-    // whichever name another program used.
-    const QString path = canonicalDevice(configured);
-    m_device = path == configured ? configured : configured + " (" + path + ")";
-    const auto fail = [&](const std::string& reason) {
-        return Failure(FailureNumber::PortNotOpen, text(m_device) + ": " + reason, text(configured));
-    };
-
-    m_port->setPortName(path);
-    m_port->setBaudRate(wire::kBaudRate);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_failure.reset();
-    if (!m_port->open(QIODevice::WriteOnly))
-        throw fail(openFailureReason(m_port->error(), m_port->errorString(), path));
-    // QSerialPort's lock file and TIOCEXCL do not stop root, nor a program
-    // that opened the device under another name; flock() does.
-    if (::flock(m_port->handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        m_port->close();
-        throw fail(std::string(std::strerror(EBUSY)) + " (held by another program)");
-    }
-
+    m_device = openDisplayPort(*m_port, configured);
     m_queue.clear();
     m_lineDevice = makeLineDevice(m_port->handle(), m_outputBufferBytes, Clock::now());
     const std::vector<std::uint8_t> filler(static_cast<std::size_t>(m_lineDevice->resetFillerBytes()),
@@ -184,11 +145,6 @@ int SerialLine::waiting(bool ask)
     return static_cast<int>(m_queue.size()) + m_lineDevice->waiting(Clock::now(), ask);
 }
 
-int SerialLine::outstanding()
-{
-    return waiting(true);
-}
-
 // Hands the device what is due and sets the timer for the next moment the
 // line needs attention. Never throws (it runs from the timer); a failure is
 // remembered.
@@ -206,7 +162,7 @@ void SerialLine::pump(bool awake)
         ssize_t written = ::write(m_port->handle(), chunk.data(), n);
         if (written < 0) {
             if (errno != EAGAIN && errno != EINTR) {
-                remember(writeFailure(errno));
+                remember(writeFailure(m_device, errno));
                 return;
             }
             written = 0;
@@ -230,18 +186,6 @@ void SerialLine::arm(Clock::time_point now)
         std::max<std::chrono::milliseconds::rep>(0, std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
     if (!m_timer->isActive() || m_timer->remainingTime() != ms)
         m_timer->start(static_cast<int>(ms));
-}
-
-Failure SerialLine::writeFailure(int errnoValue) const
-{
-    const std::string reason = text(m_device) + ": " + std::strerror(errnoValue);
-    switch (errnoValue) {
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-    case EPIPE: return Failure(FailureNumber::PortGone, reason);
-    default: return Failure(FailureNumber::PortWriteFailed, reason);
-    }
 }
 
 // Waits until no more than `target` bytes wait for the line: yields, then
@@ -318,7 +262,7 @@ void SerialLine::close()
         // the moment it closes: the last stop bit must have left by then.
         int error = 0;
         if (!m_lineDevice->drain(error))
-            remember(writeFailure(error));
+            remember(writeFailure(m_device, error));
         throwIfFailed();
     } catch (...) {
         shutDown();

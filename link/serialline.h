@@ -60,10 +60,10 @@ public:
     // Port number n names /dev/ttyS(n-1); numbers below 1 name no device
     // (empty).
     static QString defaultDevice(int portNumber);
-    void setCommPort(int portNumber);  // default 1; takes effect at open()
+    void setCommPort(int portNumber) { m_portNumber = portNumber; }  // default 1; takes effect at open()
     // Names the device behind port number 1 (the settings' choice) in place
     // of defaultDevice(1); empty gives that back. Takes effect at open().
-    void setPortOneDevice(const QString& device);
+    void setPortOneDevice(const QString& device) { m_portOneDevice = device; }
     QString device() const;
 
     // Bytes that may wait between write() and the wire, from
@@ -92,18 +92,17 @@ public:
     void close() override;
     bool isOpen() const;
     // Bytes written but not yet on the wire, 0 up to the output buffer's size.
-    int outstanding();
+    int outstanding() { return waiting(true); }
 
     // How long a waiting write() or close() lets the line take no byte at
     // all before it fails with PortWriteFailed. Default 10 s.
-    void setStallLimit(std::chrono::milliseconds limit);
+    void setStallLimit(std::chrono::milliseconds limit) { m_stallLimit = limit; }
 
 private:
     void pump(bool awake);
     void arm(Clock::time_point now);
     void waitUntilWaitingAtMost(int target);
     int waiting(bool ask);
-    Failure writeFailure(int errnoValue) const;
     void remember(Failure failure);
     void throwIfFailed();
     void throwUnlessOpen();

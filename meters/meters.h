@@ -6,6 +6,8 @@
 // rounding mode): 3187.5 gives 3188, 99.5 gives 100, 100.5 gives 100.
 #pragma once
 
+#include "cycleformat.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -14,7 +16,7 @@
 
 namespace lumora::meters {
 
-inline constexpr int kBands = 8;
+inline constexpr int kBands = wire::kRows;       // one row of lamps per band
 inline constexpr double kVuFullScale = 16000.0;  // VU value that fills the bar
 
 // Rounds to a 32-bit integer, halves to even. Throws Overflow outside int32.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "hd44780.h"
 
+#include "cycleformat.h"
+
 namespace lumora::sim {
 
 namespace {
@@ -214,7 +216,7 @@ Hd44780::Glass Hd44780::glass() const
         for (int column = 0; lit && column < kColumns; ++column) {
             const int address = visibleAddress(line, column);
             const std::uint8_t c = m_ddram[static_cast<std::size_t>(address)];
-            text[static_cast<std::size_t>(column)] = c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '?';
+            text[static_cast<std::size_t>(column)] = wire::isTextByte(c) ? static_cast<char>(c) : '?';
             if ((m_cursorOn || m_blinkOn) && !m_inCgram && address == m_address)
                 glass.cursorShown = true;
         }

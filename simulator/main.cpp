@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // lumora-sim: the light display's firmware on a simulated board, fed from a
 // pseudo-terminal, shown in a window or reported as text.
+#include "hextext.h"
 #include "options.h"
 #include "ptyline.h"
 #include "simulation.h"
@@ -32,7 +33,7 @@ bool isBlank(const lumora::sim::DisplayState& state)
 
 void printState(char kind, const std::string& head, const lumora::sim::DisplayState& s)
 {
-    std::printf("%c %s %s |%s|%s|\n", kind, head.c_str(), lumora::wire::hexBytes(s.lamps).c_str(), s.lines[0].c_str(),
+    std::printf("%c %s %s |%s|%s|\n", kind, head.c_str(), lumora::hexBytes(s.lamps).c_str(), s.lines[0].c_str(),
                 s.lines[1].c_str());
     std::fflush(stdout);
 }
@@ -91,7 +92,7 @@ void printSummary(lumora::sim::Simulation& simulation)
     count("framing errors", line.framingErrors);
     count("overruns", line.overruns);
     std::printf("bytes taken by the bootloader: %llu (%s)\n", static_cast<unsigned long long>(line.toBootloader),
-                lumora::wire::hexBytes(display.receiver().bootloaderBytes()).c_str());
+                lumora::hexBytes(display.receiver().bootloaderBytes()).c_str());
     count("bytes unheard in reset", line.unheard);
     count("updates", display.updates());
     count("LCD instructions lost while busy", lcd.lostWhileBusy);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reads cycles from the byte stream: counts 84 bytes per cycle, and keeps
 // the count in step by the cycles' content and history as well as by the
-// silences.
+// silences. How, and why, is in docs/cycle-reader.md.
 //
 // Shared by the display's firmware and lumora-display: plain C++14, no heap,
 // no exceptions, no standard library beyond <stdint.h>. About 260 bytes of
@@ -22,130 +22,20 @@
 //   often the count was lost and how many bytes went into no cycle:
 //     bytes fed = 84 x (cycles + blankings) + droppedBytes + pendingBytes().
 //
-// Why content. A fast sender leaves no pause inside a run, so one byte
-// lost, added or changed on the line would shift a plain count until the
-// next Stop. But a well-formed cycle has a shape (cycleformat.h): 64 lamp
-// bytes from a set of 16 values, then 20 printable characters. Counted one
-// place off, a character lands among the lamps or a lamp byte among the
-// text, at the two seams of the cycle (offsets 63|64 and 83|0). It goes
-// unseen only when the bytes at the seam are among the three values that
-// are both (0x20 ' ', 0x3F '?', 0x40 '@').
-//
-// Why history. Lumora's frames carry on from cycle to cycle: in every row,
-// lamp groups 2, 3, 4 take the bytes that 1, 2, 3 had in the cycle before,
-// and 7, 6, 5 those of 8, 7, 6 (48 relations; two cycles on 32, three on
-// 16). Counted one byte off, a cycle breaks them wherever the frame has two
-// neighbours that differ, whatever the seams hold. A cycle's lamps are
-// measured against the last cycle reported and the one reported before it
-// (so that a cycle reported with a shift in its last lamps, which nothing
-// checks until the next cycle, cannot hide the true count); the better
-// verdict counts: it keeps the history when at most one relation fails (a
-// damaged byte), nearly when at most one in 16 does, and breaks it when one
-// in 4 or more fails. The text is not measured (the marquee moves, other
-// texts need not). The history decides only once the stream has shown it:
-// a cycle kept the history of the one before in a frame with at least 16
-// neighbours that differ. A silence or a blanking sequence (which breaks the
-// history on purpose) forgets it; so do two doubtful cycles reported in a
-// row. A stream that shows no history is measured only every 8th cycle.
-//
-// States
-//   IN STEP    Each byte is checked against its offset in the count. When
-//              offset 83 arrives and all 84 bytes fit, the cycle is
-//              reported, unless the stream has shown its history and the
-//              cycle does not keep it nearly while a count one byte off
-//              does: the count that ended with the byte before (its first
-//              byte went out with the last cycle, so its cycle is dropped
-//              and the count moves back one byte), or the count that ends
-//              with the next byte (the reader is HOLDING). A byte that does
-//              not fit its offset (call it the culprit) means the count or
-//              the byte is wrong: the cycle is not reported and the reader
-//              goes SEARCHING.
-//   HOLDING    One byte: a character completes the count one byte later,
-//              whose cycle is reported (a realignment); anything else
-//              starts the next cycle in step, and the held one is reported.
-//   SEARCHING  The reader follows all 84 possible counts at once, as two
-//              sets of the offsets the latest byte would have in them:
-//                strong: counts that every byte since the culprit fits,
-//                        the culprit included (a lost or added byte),
-//                weak:   counts that every byte after the culprit fits
-//                        (the culprit was itself a corrupted byte).
-//              When some count reaches offset 83, and the stream has shown
-//              its history, a cycle that breaks it is never taken and one
-//              that keeps it nearly is taken at once if all its 84 bytes
-//              fit and none went out with the last cycle. Otherwise, with a
-//              whole cycle behind it that arrived after the culprit (from
-//              the culprit on, if it is strong), the reader takes it if it
-//              is the single best by this order, most likely fault first:
-//                1. strong, one byte off the old count: a byte was lost or
-//                   added before the culprit;
-//                2. the old count, weak: the culprit was corrupted;
-//                3. weak, one byte off: the culprit was an added byte;
-//                4. strong, farther away (several bytes lost, or the reader
-//                   started in the middle of a cycle);
-//                5. weak, farther away;
-//              a tie is no choice, and the search goes on. Until a cycle
-//              has been read since the start or the last silence there is
-//              no old count, and with it no "one byte off": all counts
-//              rank as farther away, strong before weak. Taking a count
-//              reports its cycle and goes IN STEP there; a count other than
-//              the old one is a realignment. When no count is left (more
-//              than one fault, or a stream that is not cycles at all), the
-//              search starts over at the byte that emptied it.
-//
-// A silence ends any count. If it finds the reader HOLDING, or SEARCHING
-// with a whole cycle's worth of bytes since the last reported cycle, and
-// the last 84 bytes fit as one cycle, that cycle is reported (the sender's
-// pause marks where its cycle ended: this is how a blanking sequence right
-// after a lost or added byte is still seen). Otherwise the partial count is
-// dropped, a resynchronisation. Either way the next byte starts a new count
-// at offset 0.
-//
-// A reader starts as if after a silence (the line was quiet, so the first
-// byte begins a cycle), or, told that it starts in the middle of a running
-// stream, SEARCHING with every count possible: a display reset while the
-// sender sends cannot know where a cycle begins, and a count taken on
-// trust could read a stream whose seams fit both ways one byte off.
-//
-// What this guarantees, and what it cannot:
+// Guarantees
 // - A stream of well-formed cycles that keep the history of the cycle
-//   before (Lumora's, from the second cycle after a silence or blanking
-//   on) is never misread: IN STEP every cycle keeps it and meets no
-//   culprit, so the reader never leaves the count. Nor is one that never
-//   shows history: the history then never decides. What the reader gives
-//   up on purpose: in a stream that has shown its history, a cycle that
-//   breaks it while the same bytes counted one byte off keep it and fit is
-//   read at that count, since that is what a lost or added byte looks like.
-//   (A silence the caller reports inside a cycle moves the count, and the
-//   content then brings it back.)
-// - Only cycles that fit the rule are reported; nothing else is shown.
+//   before (Lumora's), or that never show history, is never misread.
+// - Only cycles that fit the content rule (cycleformat.h) are reported.
 // - On Lumora's streams a lost, added or corrupted byte costs at most 2
-//   cycles, at every offset and whatever the seams hold: the one it hit
-//   (lost, or reported as it arrived when the fault left it well-formed:
-//   a changed byte, or a cycle whose bytes next to a lost or repeated one
-//   still keep the history), and at most the next, when the first cycle
-//   of the shifted count was reported (nothing could tell it yet) with the
-//   next cycle's first byte. bench/cyclereader_recovery counts this over
-//   Lumora's frame update and marquee and random texts, also with every
-//   seam fitting both ways.
-// - The history shows a shift only where the frame has neighbours that
-//   differ. In a stream that carries no history (another sender, or frames
-//   too even to tell), the content alone decides, as described above: the
-//   bytes after a lost or added byte whose seams fit both ways are a
-//   stream of well-formed cycles one byte off, shown shifted until a seam
-//   shows the fault, so such a fault may cost 3 or more cycles (the rows
-//   "no history" of bench/cyclereader_recovery).
-// - Work per byte is bounded and small: IN STEP a few comparisons (the
-//   bytes go straight to their offset, and a complete cycle's buffer trades
-//   places with the last one, nothing is copied), and at the end of each
-//   cycle the history's relations and a copy of 32 bytes; SEARCHING two
-//   84-bit shifts and masks. Taking a count after a search copies 84 bytes
-//   once. On an ATmega328P at 16 MHz (bench/avr/measure): about 92 cycles
-//   per byte in step on a stream without history and 106 on one with it,
-//   570 on bytes that never form a cycle, up to about 1600 (2800 the first
-//   time the history shows) for the byte that ends a cycle in step, and up
-//   to about 6800 for the one call that takes a new count after a fault,
-//   against 2778 cycles between two bytes at 57600 baud: the firmware's
-//   receive ring takes up the difference.
+//   cycles, at every offset (bench/cyclereader_recovery counts it); in a
+//   stream without history, a fault whose seams fit both ways may cost 3 or
+//   more.
+// - A silence ends any count; the next byte starts a cycle. A reader told
+//   it starts in the middle of a running stream searches every count.
+// - Work per byte is bounded: on an ATmega328P at 16 MHz about 100 cycles
+//   in step, at most about 6800 for the one call that takes a new count
+//   after a fault, against 2778 between two bytes at 57600 baud
+//   (bench/avr/measure).
 #pragma once
 
 #include "countset.h"

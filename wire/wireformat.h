@@ -100,16 +100,4 @@ Cycle decode(std::span<const std::uint8_t> bytes);
 std::vector<Step> cycleSteps(const Cycle& cycle);
 std::vector<Step> blankingSteps();
 
-// "0a1bff": two lowercase hex digits per byte, as recordings and test
-// output show bytes.
-std::string hexBytes(std::span<const std::uint8_t> bytes);
-// The value 0..15 of a hex digit in either case; -1 for any other character.
-constexpr int hexDigitValue(char c)
-{
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                  : -1;
-}
-
 }  // namespace lumora::wire

@@ -38,12 +38,12 @@ TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
     // realign, while Lumora's pauses are counted in passes of its event
     // pump: on a busy machine the 2000 passes inside the blanking took
     // longer than 500 ms, and a learned or shorter threshold split a cycle.
-    const QString slave = lumora::test::startListener(
+    const QString slave = lumora::testing::startListener(
         display, LUMORA_DISPLAY_BIN,
         {"--headless", "--print-cycles", "--silence-ms", "60000", "--quit-after-blankings", "1"});
     ASSERT_FALSE(slave.isEmpty());
 
-    lumora::test::TestBridge lib;
+    lumora::testing::TestBridge lib;
     lib.reset();
     std::mt19937 random(7);
     lumora::FrmMain frm;
@@ -54,7 +54,7 @@ TEST_P(EndToEnd, EveryCycleArrivesIntactAndInOrderThenTheBlanking)
 
     constexpr int kCycles = 25;
     std::vector<std::string> sent;
-    for (const lumora::wire::Cycle& cycle : lumora::test::streamCycles(frm, lib, random, kCycles))
+    for (const lumora::wire::Cycle& cycle : lumora::testing::streamCycles(frm, lib, random, kCycles))
         sent.push_back(hexOf(cycle));
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(kCycles));
 

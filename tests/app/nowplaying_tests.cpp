@@ -38,7 +38,10 @@ protected:
         ASSERT_TRUE(m_bus.waitForReadyRead(10000));
         const QByteArray address = m_bus.readLine().trimmed();
         ASSERT_FALSE(address.isEmpty());
-        // Before anything in this process touches the session bus.
+        // Before anything in this process touches the session bus; put back
+        // afterwards.
+        m_previousBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        m_hadBus = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -66,6 +69,10 @@ protected:
         m_player.waitForFinished();
         m_bus.kill();
         m_bus.waitForFinished();
+        if (m_hadBus)
+            qputenv("DBUS_SESSION_BUS_ADDRESS", m_previousBus);
+        else
+            qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
 
     void player(const char* command)
@@ -108,14 +115,16 @@ protected:
         return lumora::marqueeText(QString::fromStdString(text)).substr(0, 20);
     }
 
-    lumora::test::TestBridge lib;
-    lumora::test::Pty pty;
-    lumora::test::PtyReader reader{pty.master()};
+    lumora::testing::TestBridge lib;
+    lumora::testing::Pty pty;
+    lumora::testing::PtyReader reader{pty.master()};
     NowPlaying nowPlaying{lumora::marqueeText(QStringLiteral("Nothing plays"))};
     FrmMain frm;
 
 private:
     QProcess m_bus;
+    QByteArray m_previousBus;
+    bool m_hadBus = false;
     QProcess m_player;
 };
 

@@ -28,10 +28,10 @@
 
 using lumora::EventPump;
 using lumora::FrmMain;
-using lumora::test::Bytes;
-using lumora::test::Pty;
-using lumora::test::PtyReader;
-using lumora::test::TestBridge;
+using lumora::testing::Bytes;
+using lumora::testing::Pty;
+using lumora::testing::PtyReader;
+using lumora::testing::TestBridge;
 namespace wire = lumora::wire;
 
 namespace {
@@ -113,7 +113,7 @@ TEST_F(RunTest, StopDuringFirstCycleSendsOneFrameThenBlanking)
     ASSERT_EQ(calls.size(), 6u);
     const std::string spaces = std::string(201, ' ') + '\0';
     const std::string empty(1, '\0');
-    const std::vector<lumora::test::BridgeCall> expected = {
+    const std::vector<lumora::testing::BridgeCall> expected = {
         {TESTBRIDGE_VU, 0, -1, false, {}},        {TESTBRIDGE_VU, 1, -1, false, {}},
         {TESTBRIDGE_SPECTRUM, 0, 0, true, empty}, {TESTBRIDGE_SPECTRUM, 0, 201, true, spaces},
         {TESTBRIDGE_SPECTRUM, 0, 0, true, empty}, {TESTBRIDGE_SPECTRUM, 1, 201, true, spaces},

@@ -211,7 +211,7 @@ TEST(LumoraProgram, EachWrongSettingIsNamedAndEndsWithStatusTwo)
 TEST(LumoraProgram, AnswersWithoutADisplay)
 {
     SettingsHome home;
-    lumora::test::Pty pty;
+    lumora::testing::Pty pty;
     const QString slave = QString::fromStdString(pty.slave());
     const int holder = ::open(pty.slave().c_str(), O_WRONLY | O_NOCTTY);
     ASSERT_GE(holder, 0);
@@ -395,8 +395,8 @@ TEST(LumoraProgram, TextSettingReachesTheLineAsItCanShowIt)
     SettingsHome home;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.left(40).toStdString());
-        lumora::test::Pty pty;
-        lumora::test::PtyReader reader(pty.master());
+        lumora::testing::Pty pty;
+        lumora::testing::PtyReader reader(pty.master());
         QProcess lumora;
         QProcessEnvironment environment = home.environment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");

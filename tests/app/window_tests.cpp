@@ -14,7 +14,7 @@
 #include <cstdlib>
 
 using lumora::FrmMain;
-using lumora::test::TestBridge;
+using lumora::testing::TestBridge;
 
 namespace {
 

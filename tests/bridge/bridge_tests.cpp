@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 using lumora::Failure;
-using lumora::test::BridgeCall;
-using lumora::test::TestBridge;
+using lumora::testing::BridgeCall;
+using lumora::testing::TestBridge;
 namespace bridge = lumora::modVbVis10;
 
 namespace {

@@ -69,9 +69,11 @@ TEST(CycleDecoder, RecordedRunGivesExactFramesOnSlowAndFastSenders)
         ASSERT_TRUE(chunks) << error;
 
         CycleDecoder decoder;
+        EXPECT_EQ(decoder.silenceState(), CycleDecoder::SilenceState::Learning);
         std::vector<DecodedEvent> events;
         for (const RecordedChunk& chunk : *chunks)
             decoder.feed(chunk.bytes, chunk.offset, events);
+        EXPECT_EQ(decoder.silenceState(), CycleDecoder::SilenceState::Learned);
 
         ASSERT_EQ(events.size(), 31U);
         for (int i = 0; i < 30; ++i) {
@@ -215,6 +217,7 @@ TEST(CycleDecoder, FixedThresholdDecidesWhichSilenceResyncs)
         const auto events = stream.decode(decoder);
 
         EXPECT_EQ(decoder.silenceThreshold(), c.threshold);
+        EXPECT_EQ(decoder.silenceState(), CycleDecoder::SilenceState::Fixed);
         EXPECT_EQ(decoder.counts().resyncs, c.resyncs ? 1U : 0U);
         EXPECT_EQ(decoder.counts().cycles, c.resyncs ? 0U : 1U);
         EXPECT_EQ(decoder.pendingBytes(), c.resyncs ? wire::kCycleBytes - 30 : 0);

@@ -2,6 +2,7 @@
 // lumora-display as a real program: a pseudo-terminal written by another
 // process, signals, recording and replay, and its window under Xvfb.
 #include "displaylayout.h"
+#include "hextext.h"
 #include "recording.h"
 #include "senderstream.h"
 #include "subprocess.h"
@@ -25,13 +26,13 @@ namespace lumora::display {
 namespace {
 
 using namespace std::chrono_literals;
-using lumora::test::Subprocess;
+using lumora::testing::Subprocess;
 using testing::sampleCycle;
 
 const std::string kProgram = LUMORA_DISPLAY_PROGRAM;
 const std::string kScreenshotScript = LUMORA_SCREENSHOT_SCRIPT;
 
-using lumora::test::TemporaryDirectory;
+using lumora::testing::TemporaryDirectory;
 
 // Writes like a sender: each lamp group and each character in one write,
 // with a short pause after it.
@@ -45,7 +46,7 @@ void writeCycle(int fd, const wire::Cycle& cycle)
 
 std::string cycleLine(char kind, int sequence, const wire::Cycle& cycle)
 {
-    return std::string(1, kind) + ' ' + std::to_string(sequence) + ' ' + wire::hexBytes(wire::encode(cycle));
+    return std::string(1, kind) + ' ' + std::to_string(sequence) + ' ' + hexBytes(wire::encode(cycle));
 }
 
 std::string readSlavePath(Subprocess& display)
@@ -226,7 +227,7 @@ TEST(LumoraDisplayProgram, PortModeReadsTheDeviceAndEndsWhenItVanishes)
             }
         }
     }
-    EXPECT_EQ(cycle.substr(cycle.find(' ', 2) + 1), wire::hexBytes(wire::encode(sampleCycle(5))));
+    EXPECT_EQ(cycle.substr(cycle.find(' ', 2) + 1), hexBytes(wire::encode(sampleCycle(5))));
 
     ::close(master);
     const auto rest = display.readRest(10s);

@@ -21,9 +21,9 @@
 namespace lumora {
 namespace {
 
-using test::Bytes;
-using test::Pty;
-using test::PtyReader;
+using testing::Bytes;
+using testing::Pty;
+using testing::PtyReader;
 
 // What arrives on the line for `written`: the filler, then those bytes.
 Bytes onTheLine(const Bytes& written)

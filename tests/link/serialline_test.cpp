@@ -38,8 +38,8 @@
 namespace lumora {
 namespace {
 
-using test::Bytes;
-using test::Pty;
+using testing::Bytes;
+using testing::Pty;
 
 // Thrown by a yield that has been waiting too long: a hang fails the test
 // instead of blocking it.

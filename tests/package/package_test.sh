@@ -31,9 +31,8 @@ deb=$(ls "$work"/out/lumora_"$version"_*.deb)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
 # What Debian's checker says of it: no error, no warning.
-if command -v lintian >/dev/null; then
-    lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || fail "lintian: $(grep -v 'root privileges' "$work/lintian.log")"
-fi
+command -v lintian >/dev/null || fail "lintian is missing: install it (scripts/packages.txt)"
+lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || fail "lintian: $(grep -v 'root privileges' "$work/lintian.log")"
 
 # What is in it.
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/contents"

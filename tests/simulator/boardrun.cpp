@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "boardrun.h"
 
+#include "hextext.h"
+
 #include <stdexcept>
 
 #include <sys/wait.h>
@@ -12,15 +14,15 @@ namespace {
 
 Shown shownOf(const DisplayState& state, std::uint64_t cycle)
 {
-    return {static_cast<long>(cycle / kCyclesPerMillisecond), wire::hexBytes(state.lamps), state.lines[0],
-            state.lines[1], state.lcdCursor};
+    return {static_cast<long>(cycle / kCyclesPerMillisecond), hexBytes(state.lamps), state.lines[0], state.lines[1],
+            state.lcdCursor};
 }
 
 }  // namespace
 
 std::string hexOfLamps(const wire::Cycle& cycle)
 {
-    return wire::hexBytes(cycle.lamps);
+    return hexBytes(cycle.lamps);
 }
 
 std::string textOf(const wire::Cycle& cycle)

@@ -7,6 +7,7 @@
 // with the bootloader it carries in front of the firmware.
 #include "fakeuart.h"
 #include "frmmain.h"
+#include "hextext.h"
 #include "serialline.h"
 #include "streamedrun.h"
 #include "wireformat.h"
@@ -43,7 +44,7 @@ std::optional<ShownUpdate> parseUpdate(const std::string& line)
 TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
 {
     QProcess board;
-    const QString slave = lumora::test::startListener(
+    const QString slave = lumora::testing::startListener(
         board, LUMORA_SIM_PROGRAM,
         {"--headless", "--print-updates", "--quit-after-blankings", "1", "--snapshot", QString::number(kListeningMs)});
     ASSERT_FALSE(slave.isEmpty());
@@ -55,7 +56,7 @@ TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
         reported += board.readAllStandardOutput();
     ASSERT_TRUE(snapshotSeen()) << reported.toStdString();
 
-    lumora::test::TestBridge lib;
+    lumora::testing::TestBridge lib;
     lib.reset();
     std::mt19937 random(3);
     lumora::FrmMain frm;
@@ -64,7 +65,7 @@ TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
     frm.show();
 
     constexpr int kCycles = 25;
-    const std::vector<lumora::wire::Cycle> sent = lumora::test::streamCycles(frm, lib, random, kCycles);
+    const std::vector<lumora::wire::Cycle> sent = lumora::testing::streamCycles(frm, lib, random, kCycles);
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(kCycles));
 
     if (board.state() != QProcess::NotRunning && !board.waitForFinished(20000)) {
@@ -83,7 +84,7 @@ TEST(SimulatedDisplayEndToEnd, EveryCycleLumoraSentShowsInOrderThenTheBlanking)
     // The power-up screen, every cycle in order, the blanking.
     ASSERT_EQ(shown.size(), sent.size() + 2);
     for (std::size_t i = 0; i < sent.size(); ++i) {
-        EXPECT_EQ(shown[i + 1].lamps, lumora::wire::hexBytes(sent[i].lamps)) << "cycle " << i;
+        EXPECT_EQ(shown[i + 1].lamps, lumora::hexBytes(sent[i].lamps)) << "cycle " << i;
         EXPECT_EQ(shown[i + 1].line1, std::string(sent[i].textView())) << "cycle " << i;
     }
     EXPECT_EQ(shown.back().lamps, std::string(128, '0'));
@@ -100,9 +101,9 @@ TEST(SimulatedDisplayEndToEnd, OnARealPortTheBoardsBootloaderNeverReadsThePictur
         SCOPED_TRACE(bootloader);
         QProcess board;
         const QString slave =
-            lumora::test::startListener(board, LUMORA_SIM_PROGRAM,
-                                        {"--headless", "--print-updates", "--quit-after-blankings", "1", "--bootloader",
-                                         bootloader, "--reset-on-open", "--seconds", "60"});
+            lumora::testing::startListener(board, LUMORA_SIM_PROGRAM,
+                                           {"--headless", "--print-updates", "--quit-after-blankings", "1",
+                                            "--bootloader", bootloader, "--reset-on-open", "--seconds", "60"});
         ASSERT_FALSE(slave.isEmpty());
         // Powered on long before Start: the old bootloader runs at power-on too.
         QByteArray reported;
@@ -111,7 +112,7 @@ TEST(SimulatedDisplayEndToEnd, OnARealPortTheBoardsBootloaderNeverReadsThePictur
         ASSERT_TRUE(reported.contains("|   Lumora display   |")) << reported.toStdString();
 
         lumora::fakeuart::attach(slave.toStdString());
-        lumora::test::TestBridge lib;
+        lumora::testing::TestBridge lib;
         lib.reset();
         // Every character of the text is a command of one of the bootloaders.
         lumora::FrmMain frm;
@@ -120,7 +121,7 @@ TEST(SimulatedDisplayEndToEnd, OnARealPortTheBoardsBootloaderNeverReadsThePictur
         ASSERT_TRUE(frm.Form_Load());
         frm.show();
         std::mt19937 random(8);
-        lumora::test::streamCycles(frm, lib, random, 200);
+        lumora::testing::streamCycles(frm, lib, random, 200);
         lumora::fakeuart::attach({});
         if (!board.waitForFinished(20000)) {
             board.terminate();

@@ -4,6 +4,8 @@
 // line, and how the board heals from what a real desk does to it.
 #include "boardrun.h"
 
+#include "hextext.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -382,7 +384,7 @@ void noPictureByteReachesTheBootloader(Bootloader bootloader)
                 const auto& received = board.display().receiver().bootloaderBytes();
                 if (received.size() > 8 ||
                     !std::all_of(received.begin(), received.end(), [](std::uint8_t b) { return b == 0; }))
-                    wrong += " the bootloader read " + wire::hexBytes(received) + ";";
+                    wrong += " the bootloader read " + lumora::hexBytes(received) + ";";
                 if (board.display().board().firmwareStartedAt() >=
                     opened + static_cast<std::uint64_t>(wire::kResetFillerBytes) * kByteCycles)
                     wrong += " the firmware started after the cycles came;";

@@ -19,7 +19,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-namespace lumora::test {
+namespace lumora::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -118,4 +118,4 @@ private:
     std::thread m_thread;
 };
 
-}  // namespace lumora::test
+}  // namespace lumora::testing

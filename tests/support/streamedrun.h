@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora::test {
+namespace lumora::testing {
 
 // A spectrum text of 100 values at a random loudness.
 inline std::string randomSpectrum(std::mt19937& random)
@@ -66,4 +66,4 @@ inline std::vector<wire::Cycle> streamCycles(FrmMain& frm, TestBridge& lib, std:
     return sent;
 }
 
-}  // namespace lumora::test
+}  // namespace lumora::testing

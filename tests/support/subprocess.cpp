@@ -9,7 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace lumora::test {
+namespace lumora::testing {
 
 Subprocess::Subprocess(const std::string& program, const std::vector<std::string>& arguments,
                        const std::vector<std::string>& environment)
@@ -95,4 +95,4 @@ int Subprocess::wait(std::chrono::milliseconds timeout)
     return -1;
 }
 
-}  // namespace lumora::test
+}  // namespace lumora::testing

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora::test {
+namespace lumora::testing {
 
 class Subprocess {
 public:
@@ -33,4 +33,4 @@ private:
     bool m_reaped = false;
 };
 
-}  // namespace lumora::test
+}  // namespace lumora::testing

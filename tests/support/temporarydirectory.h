@@ -8,7 +8,7 @@
 
 #include <stdlib.h>
 
-namespace lumora::test {
+namespace lumora::testing {
 
 class TemporaryDirectory {
 public:
@@ -28,4 +28,4 @@ private:
     std::filesystem::path m_path;
 };
 
-}  // namespace lumora::test
+}  // namespace lumora::testing

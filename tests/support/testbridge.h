@@ -27,7 +27,7 @@ struct TestBridgeCall {
 #include <string>
 #include <vector>
 
-namespace lumora::test {
+namespace lumora::testing {
 
 // One recorded call, with the buffer copied out.
 struct BridgeCall {
@@ -89,5 +89,5 @@ private:
     void* m_handle = nullptr;
 };
 
-}  // namespace lumora::test
+}  // namespace lumora::testing
 #endif

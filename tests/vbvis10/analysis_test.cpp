@@ -48,9 +48,9 @@ std::vector<float> sine(double hz, double amplitude, std::size_t frames)
     return out;
 }
 
-std::vector<float> music(testing::MusicLikeSignal::Colour colour, double seconds, double gainDb = 0.0)
+std::vector<float> music(lumora::testing::MusicLikeSignal::Colour colour, double seconds, double gainDb = 0.0)
 {
-    testing::MusicLikeSignal signal(colour);
+    lumora::testing::MusicLikeSignal signal(colour);
     std::vector<int16_t> samples(2 * static_cast<std::size_t>(seconds * kSampleRate));
     signal.render(samples);
     const double gain = std::pow(10.0, gainDb / 20.0);
@@ -129,7 +129,7 @@ TEST(SpectrumValues, EachChannelShowsOnlyItsOwnSound)
 // a step down of 20 dB dims the lamps at once and is followed within 5 s.
 TEST(SpectrumValues, AStepDownIsFollowedWithinFiveSeconds)
 {
-    using testing::MusicLikeSignal;
+    using lumora::testing::MusicLikeSignal;
     for (const auto colour : {MusicLikeSignal::Colour::Pink, MusicLikeSignal::Colour::Bright}) {
         SCOPED_TRACE(std::string(MusicLikeSignal::name(colour)));
         std::vector<float> frames = music(colour, 40.0);
@@ -157,14 +157,14 @@ TEST(SpectrumValues, SilenceAndDitherStayDark)
     std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
     for (const bool dither : {false, true}) {
         SCOPED_TRACE(dither ? "dither" : "silence");
-        std::vector<float> frames = music(testing::MusicLikeSignal::Colour::Pink, 10.0, -55.0);
+        std::vector<float> frames = music(lumora::testing::MusicLikeSignal::Colour::Pink, 10.0, -55.0);
         for (float& sample : frames)
             sample = std::round(sample);
         const std::size_t musicEnd = frames.size();
         frames.resize(frames.size() + 2 * 60 * kSampleRate, 0.0f);
         for (std::size_t i = musicEnd; dither && i < frames.size(); ++i)
             frames[i] = std::round(uniform(random) + uniform(random));
-        const std::vector<float> again = music(testing::MusicLikeSignal::Colour::Pink, 1.0, -55.0);
+        const std::vector<float> again = music(lumora::testing::MusicLikeSignal::Colour::Pink, 1.0, -55.0);
         frames.insert(frames.end(), again.begin(), again.end());
 
         SpectrumValues spectrum;
@@ -217,7 +217,7 @@ TEST(SpectrumValues, KicksRaiseBandZeroAtOnce)
 // through its levels, neither dark nor full most of the time.
 TEST(SpectrumValues, MusicMovesEveryBand)
 {
-    using testing::MusicLikeSignal;
+    using lumora::testing::MusicLikeSignal;
     std::vector<std::pair<std::string, std::vector<float>>> pieces;
     DemoSignal demo;
     std::vector<int16_t> demoSamples(2 * 30 * kSampleRate);

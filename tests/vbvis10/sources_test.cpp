@@ -34,7 +34,7 @@ bool isHalfScaleVu(int vu, int tolerance)
 }
 
 // A scratch folder; `dir / "name"` is a path in it as a string.
-struct ScratchDir : lumora::test::TemporaryDirectory {
+struct ScratchDir : lumora::testing::TemporaryDirectory {
     ScratchDir() : TemporaryDirectory("vbvis10-test") { }
     std::string operator/(const std::string& name) const { return (path() / name).string(); }
 };
@@ -221,8 +221,9 @@ TEST(Capture, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
     struct Case {
         std::string choice;
         std::string mentions;
+        const char* sensitivity = nullptr;
     };
-    const std::array<Case, 11> cases{{
+    const std::array<Case, 12> cases{{
         {"file:" + (dir / "missing.wav"), "missing.wav"},
         {"file:" + (dir / "fast.wav"), "sample rate of 2000000000 Hz is outside 1000 to 768000 Hz"},
         {"file:" + (dir / "slow.wav"), "sample rate of 1 Hz"},
@@ -234,11 +235,12 @@ TEST(Capture, SourcesThatCannotBeOpenedAreRefusedWithOneLine)
         {"pulse:", "LUMORA_SOURCE"},
         {"speakers", "LUMORA_SOURCE"},
         {"file:", "LUMORA_SOURCE"},
+        {"demo", "LUMORA_SENSITIVITY=loud is not one of auto, fixed", "loud"},
     }};
     for (const Case& c : cases) {
         Capture capture;
         std::ostringstream log;
-        EXPECT_FALSE(capture.install(c.choice.c_str(), log)) << c.choice;
+        EXPECT_FALSE(capture.install(c.choice.c_str(), log, c.sensitivity)) << c.choice;
         const std::string line = log.str();
         EXPECT_NE(line.find(c.mentions), std::string::npos) << line;
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;

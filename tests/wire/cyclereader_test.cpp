@@ -433,6 +433,11 @@ TEST(CycleReader, StartedAtAnyByteOfARunningStreamShowsNothingShifted)
                 if (c.inStepWithinTwoCycles) {
                     ASSERT_TRUE(std::all_of(shown.begin() + 3, shown.end(), [](bool s) { return s; }))
                         << "not in step within two cycles; seed " << seed << ", start " << start;
+                } else {
+                    // The sender's pause marks where its last cycle ended.
+                    collect(reader, reader.silence(), out);
+                    ASSERT_FALSE(out.empty()) << "nothing shown after the pause; seed " << seed << ", start " << start;
+                    ASSERT_EQ(out.back().cycle, sent.back()) << "seed " << seed << ", start " << start;
                 }
             }
         }

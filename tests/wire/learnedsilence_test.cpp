@@ -113,7 +113,7 @@ TEST(SilenceWatch, StartsAtFiveHundredAndABlankingTeachesNothing)
 TEST(SilenceWatch, MillisecondClockWrapsAfterSixtyFiveSeconds)
 {
     SilenceWatch watch;
-    const std::uint16_t last = cycle(watch, 65500, 1);  // its bytes cross the wrap
+    const std::uint16_t last = cycle(watch, 65520, 1);  // its 28 bytes cross the wrap, at 65535 to 0
     EXPECT_FALSE(watch.tick(static_cast<std::uint16_t>(last + SilenceWatch::kFloorMs)));
     EXPECT_TRUE(watch.tick(static_cast<std::uint16_t>(last + SilenceWatch::kFloorMs + 1)));
 }

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-namespace lumora::vbvis::testing {
+namespace lumora::testing {
 
 // Noise shaped like recorded music, for measuring the spectrum scale:
 // pink noise (falling 3 dB per octave, as the long-term spectrum of most
@@ -86,4 +86,4 @@ private:
     double m_low[2]{};
 };
 
-}  // namespace lumora::vbvis::testing
+}  // namespace lumora::testing
