@@ -77,8 +77,10 @@ int main(int argc, char* argv[])
         return lumora::kExitBadArguments;
     }
 
-    // The library reads its source from the environment when it installs.
+    // The library reads its source and sensitivity from the environment
+    // when it installs.
     qputenv("LUMORA_SOURCE", startUp.settings.source.toLocal8Bit());
+    qputenv("LUMORA_SENSITIVITY", startUp.settings.sensitivity.toLocal8Bit());
     // A repaint of the bars is a few thin strips. Through X's shared memory
     // Qt waits for the server to let go of the image at every frame (a round
     // trip: a sleep and a wake-up, 69 times a second); through the socket

@@ -8,22 +8,15 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSettings>
 
+#include <algorithm>
 #include <array>
-#include <optional>
 
 namespace lumora {
 
 namespace {
-
-const QString kPortKey = QStringLiteral("port");
-const QString kSourceKey = QStringLiteral("source");
-const QString kOutputBufferKey = QStringLiteral("outputBuffer");
-const QString kTextKey = QStringLiteral("text");
-const QString kTextFallbackKey = QStringLiteral("textFallback");
-const QString kStartKey = QStringLiteral("start");
-const QString kDefaultSource = QStringLiteral("auto");
 
 // Qt's own command-line options (QGuiApplication and QApplication), which
 // Lumora passes on to Qt. Qt takes them with one dash or two.
@@ -110,19 +103,73 @@ bool textSettingUsable(const QString& text, QString& problem)
     return text == kNowPlayingText || textUsable(text, problem);
 }
 
-struct FileSettings {
-    std::optional<QString> port;
-    std::optional<QString> source;
-    std::optional<int> outputBuffer;
-    std::optional<QString> text;
-    std::optional<QString> textFallback;
-    std::optional<bool> start;
+// One setting: where each place gives it, how its text is checked, and
+// where it goes. Each setting comes from the first place that gives it:
+// the command line, the environment (empty counts as unset), the settings
+// file, the default.
+struct SettingRule {
+    QString key;        // in the settings file
+    QString option;     // on the command line; empty: none
+    QString valueName;  // the option's value; empty: a flag, which gives "true"
+    QString variable;   // in the environment; empty: none
+    QString fallback;   // the default
+    bool (*usable)(const QString& text, QString& problem);
+    void (*store)(Settings& settings, const QString& text);
+    bool trimmed = true;  // in the file: spaces at the ends dropped
 };
 
-// Reads and checks the whole settings file; a missing file gives nothing.
-// False, with `error` naming the file, the key and the value, for anything
-// wrong in it.
-bool readSettingsFile(const QString& path, FileSettings& file, QString& error)
+bool deviceNamed(const QString& text, QString& problem)
+{
+    problem = QStringLiteral("names no device");
+    return !text.isEmpty();
+}
+
+bool trueOrFalse(const QString& text, QString& problem)
+{
+    problem = QStringLiteral("not true or false");
+    return text == QLatin1String("true") || text == QLatin1String("false");
+}
+
+bool sensitivityUsable(const QString& text, QString& problem)
+{
+    problem = QStringLiteral("not one of %1")
+                  .arg(QString::fromUtf8(vbvis::kSensitivityForms.data(), vbvis::kSensitivityForms.size()));
+    return !text.isEmpty() && vbvis::parseSensitivityMode(text.toStdString()).has_value();
+}
+
+bool outputBufferUsable(const QString& text, QString& problem)
+{
+    int bytes = 0;
+    return readOutputBuffer(text, bytes, problem);
+}
+
+const std::array<SettingRule, 7>& settingRules()
+{
+    static const std::array<SettingRule, 7> rules{{
+        {QStringLiteral("port"), QStringLiteral("port"), QStringLiteral("DEVICE"), QStringLiteral("LUMORA_PORT"),
+         SerialLine::defaultDevice(1), deviceNamed, [](Settings& s, const QString& t) { s.port = t; }},
+        {QStringLiteral("source"), QStringLiteral("source"), QStringLiteral("SPEC"), QStringLiteral("LUMORA_SOURCE"),
+         QStringLiteral("auto"), sourceUsable, [](Settings& s, const QString& t) { s.source = t; }},
+        {QStringLiteral("sensitivity"), QStringLiteral("sensitivity"), QStringLiteral("auto|fixed"),
+         QStringLiteral("LUMORA_SENSITIVITY"), QStringLiteral("auto"), sensitivityUsable,
+         [](Settings& s, const QString& t) { s.sensitivity = t; }},
+        {QStringLiteral("outputBuffer"), QStringLiteral("output-buffer"), QStringLiteral("BYTES"), QString(),
+         QString::number(wire::kOutputBufferBytes), outputBufferUsable,
+         [](Settings& s, const QString& t) { s.outputBuffer = t.toInt(); }},
+        {QStringLiteral("text"), QStringLiteral("text"), QStringLiteral("TEXT"), QString(), QString(),
+         textSettingUsable, [](Settings& s, const QString& t) { s.text = t; }, false},
+        {QStringLiteral("textFallback"), QString(), QString(), QString(), QString(), textUsable,
+         [](Settings& s, const QString& t) { s.textFallback = t; }, false},
+        {QStringLiteral("start"), QStringLiteral("start"), QString(), QString(), QStringLiteral("false"), trueOrFalse,
+         [](Settings& s, const QString& t) { s.start = t == QLatin1String("true"); }},
+    }};
+    return rules;
+}
+
+// Reads and checks the whole settings file into `values` (key to text); a
+// missing file gives nothing. False, with `error` naming the file, the key
+// and the value, for anything wrong in it.
+bool readSettingsFile(const QString& path, QHash<QString, QString>& values, QString& error)
 {
     const auto fail = [&error](QString why) {
         error = std::move(why);
@@ -138,45 +185,24 @@ bool readSettingsFile(const QString& path, FileSettings& file, QString& error)
     if (settings.status() != QSettings::NoError)
         return fail(path + QStringLiteral(": not a settings file Lumora can read: every line is key=value, "
                                           "a comment line starts with ';'"));
+    QStringList known;
+    for (const SettingRule& rule : settingRules())
+        known << rule.key;
     for (const QString& key : keys) {
         const QVariant raw = settings.value(key);
         if (raw.typeId() == QMetaType::QStringList)
             return fail(path + QStringLiteral(": %1=%2: a value with a comma needs double quotes")
                                    .arg(key, raw.toStringList().join(',')));
-        const QString value = raw.toString().trimmed();
-        const QString where = path + QStringLiteral(": %1=%2: ").arg(key, value);
-        if (key == kPortKey) {
-            if (value.isEmpty())
-                return fail(where + QStringLiteral("names no device"));
-            file.port = value;
-        } else if (key == kSourceKey) {
-            QString problem;
-            if (!sourceUsable(value, problem))
-                return fail(where + problem);
-            file.source = value;
-        } else if (key == kOutputBufferKey) {
-            int bytes = 0;
-            QString problem;
-            if (!readOutputBuffer(value, bytes, problem))
-                return fail(where + problem);
-            file.outputBuffer = bytes;
-        } else if (key == kTextKey || key == kTextFallbackKey) {
-            // Kept as written: spaces at its ends belong to a scrolling text.
-            const QString text = raw.toString();
-            QString problem;
-            if (!(key == kTextKey ? textSettingUsable(text, problem) : textUsable(text, problem)))
-                return fail(path + QStringLiteral(": %1=%2: ").arg(key, text) + problem);
-            (key == kTextKey ? file.text : file.textFallback) = text;
-        } else if (key == kStartKey) {
-            if (value != QLatin1String("true") && value != QLatin1String("false"))
-                return fail(where + QStringLiteral("not true or false"));
-            file.start = value == QLatin1String("true");
-        } else {
+        const auto rule = std::find_if(settingRules().begin(), settingRules().end(),
+                                       [&](const SettingRule& r) { return r.key == key; });
+        if (rule == settingRules().end())
             return fail(path + QStringLiteral(": unknown key '%1' (the keys are %2, at the top of the file)")
-                                   .arg(key, QStringList{kPortKey, kSourceKey, kOutputBufferKey, kTextKey,
-                                                         kTextFallbackKey, kStartKey}
-                                                 .join(QStringLiteral(", "))));
-        }
+                                   .arg(key, known.join(QStringLiteral(", "))));
+        // A text keeps the spaces at its ends: they belong to a scrolling text.
+        const QString value = rule->trimmed ? raw.toString().trimmed() : raw.toString();
+        if (QString problem; !rule->usable(value, problem))
+            return fail(path + QStringLiteral(": %1=%2: ").arg(key, value) + problem);
+        values.insert(key, value);
     }
     return true;
 }
@@ -198,16 +224,14 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
     if (!splitQtArguments(arguments, ours, startUp.qtArguments, startUp.error))
         return startUp;
 
-    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("DEVICE"));
-    const QCommandLineOption source(QStringLiteral("source"), QString(), QStringLiteral("SPEC"));
-    const QCommandLineOption outputBuffer(QStringLiteral("output-buffer"), QString(), QStringLiteral("BYTES"));
-    const QCommandLineOption text(QStringLiteral("text"), QString(), QStringLiteral("TEXT"));
-    const QCommandLineOption start(QStringLiteral("start"));
+    QCommandLineParser parser;
+    for (const SettingRule& rule : settingRules())
+        if (!rule.option.isEmpty())
+            parser.addOption(QCommandLineOption(rule.option, QString(), rule.valueName));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    QCommandLineParser parser;
-    parser.addOptions({port, source, outputBuffer, text, start, listPorts, help, version});
+    parser.addOptions({listPorts, help, version});
     if (!parser.parse(ours)) {
         // Qt words it as a sentence: "Unknown option 'x'."
         QString error = parser.errorText();
@@ -234,69 +258,37 @@ StartUp readStartUp(const QStringList& arguments, const QProcessEnvironment& env
         startUp.action = StartAction::ListPorts;
 
     const QString filePath = settingsFilePath(environment);
-    FileSettings file;
+    QHash<QString, QString> file;
     if (!readSettingsFile(filePath, file, startUp.error))
         return startUp;
 
-    Settings& settings = startUp.settings;
-    const QString portVariable = environment.value(QStringLiteral("LUMORA_PORT"));
-    if (parser.isSet(port)) {
-        settings.port = parser.value(port);
-        settings.portOrigin = QStringLiteral("--port");
-        if (settings.port.isEmpty()) {
-            startUp.error = QStringLiteral("--port needs a device");
+    for (const SettingRule& rule : settingRules()) {
+        QString text;
+        QString origin;  // where it came from, as Settings::portOrigin names it
+        QString said;    // how an error names it, before the value
+        if (!rule.option.isEmpty() && parser.isSet(rule.option)) {
+            text = rule.valueName.isEmpty() ? QStringLiteral("true") : parser.value(rule.option);
+            origin = QStringLiteral("--") + rule.option;
+            said = origin + (text.isEmpty() ? QString() : QStringLiteral(" "));
+        } else if (!rule.variable.isEmpty() && !environment.value(rule.variable).isEmpty()) {
+            text = environment.value(rule.variable);
+            origin = rule.variable;
+            said = origin + QStringLiteral("=");
+        } else if (file.contains(rule.key)) {
+            text = file.value(rule.key);  // checked as the file was read
+            origin = filePath;
+        } else {
+            text = rule.fallback;
+            origin = QStringLiteral("default");
+        }
+        if (QString problem; !said.isEmpty() && !rule.usable(text, problem)) {
+            startUp.error = said + text + QStringLiteral(": ") + problem;
             return startUp;
         }
-    } else if (!portVariable.isEmpty()) {
-        settings.port = portVariable;
-        settings.portOrigin = QStringLiteral("LUMORA_PORT");
-    } else if (file.port) {
-        settings.port = *file.port;
-        settings.portOrigin = filePath;
-    } else {
-        settings.port = SerialLine::defaultDevice(1);
-        settings.portOrigin = QStringLiteral("default");
+        rule.store(startUp.settings, text);
+        if (rule.key == QLatin1String("port"))
+            startUp.settings.portOrigin = origin;
     }
-
-    const QString sourceVariable = environment.value(QStringLiteral("LUMORA_SOURCE"));
-    QString sourceOrigin;
-    if (parser.isSet(source)) {
-        settings.source = parser.value(source);
-        sourceOrigin = QStringLiteral("--source ");
-    } else if (!sourceVariable.isEmpty()) {
-        settings.source = sourceVariable;
-        sourceOrigin = QStringLiteral("LUMORA_SOURCE=");
-    } else {
-        settings.source = file.source.value_or(kDefaultSource);
-    }
-    if (!sourceOrigin.isEmpty()) {
-        if (QString problem; !sourceUsable(settings.source, problem)) {
-            startUp.error = sourceOrigin + settings.source + QStringLiteral(": ") + problem;
-            return startUp;
-        }
-    }
-
-    if (parser.isSet(outputBuffer)) {
-        const QString text = parser.value(outputBuffer);
-        if (QString problem; !readOutputBuffer(text, settings.outputBuffer, problem)) {
-            startUp.error = QStringLiteral("--output-buffer %1: %2").arg(text, problem);
-            return startUp;
-        }
-    } else {
-        settings.outputBuffer = file.outputBuffer.value_or(wire::kOutputBufferBytes);
-    }
-
-    if (parser.isSet(text)) {
-        settings.text = parser.value(text);
-        if (QString problem; !textSettingUsable(settings.text, problem)) {
-            startUp.error = QStringLiteral("--text %1: %2").arg(settings.text, problem);
-            return startUp;
-        }
-    } else {
-        settings.text = file.text.value_or(QString());
-    }
-    settings.textFallback = file.textFallback.value_or(QString());
-    settings.start = parser.isSet(start) || file.start.value_or(false);
     return startUp;
 }
 

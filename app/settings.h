@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Lumora's settings and command line: which serial port the display is on,
-// which audio source the library listens to, how many bytes may wait for
-// the serial line, the text on the display's line, and whether a run starts
-// by itself.
+// which audio source the library listens to and how sensitive it is, how
+// many bytes may wait for the serial line, the text on the display's line,
+// and whether a run starts by itself.
 //
 // Each setting comes from the first place that gives it:
-//   1. the command line (--port, --source, --output-buffer, --text, --start),
-//   2. the environment (LUMORA_PORT, LUMORA_SOURCE; empty counts as unset),
+//   1. the command line (--port, --source, --sensitivity, --output-buffer,
+//      --text, --start),
+//   2. the environment (LUMORA_PORT, LUMORA_SOURCE, LUMORA_SENSITIVITY;
+//      empty counts as unset),
 //   3. the settings file, $XDG_CONFIG_HOME/lumora/lumora.conf, by default
 //      ~/.config/lumora/lumora.conf: an INI file with the keys port, source,
-//      outputBuffer, text, textFallback and start, which Lumora reads and
-//      never writes,
-//   4. the default: serial port 1 (/dev/ttyS0), source auto, 512 bytes, the
-//      fixed marquee text, no start of its own.
+//      sensitivity, outputBuffer, text, textFallback and start, which Lumora
+//      reads and never writes,
+//   4. the default: serial port 1 (/dev/ttyS0), source auto, sensitivity
+//      auto, 512 bytes, the fixed marquee text, no start of its own.
 //
 // All of it is read and checked before any window exists, so that --help,
 // --version, --list-ports and a wrong argument need no display. A wrong
@@ -35,9 +37,10 @@ struct Settings {
     QString portOrigin;  // where it was chosen: "--port", "LUMORA_PORT", the settings file, "default"
     QString source;      // as LUMORA_SOURCE takes it: auto, pulse, pulse:NAME, fifo:PATH, file:PATH, demo
     int outputBuffer = wire::kOutputBufferBytes;
-    QString text;          // empty: the fixed marquee text; "now-playing": the media player's
-    QString textFallback;  // with now-playing, when nothing plays; empty: the fixed text
-    bool start = false;    // press Start as soon as the window shows
+    QString text;                                  // empty: the fixed marquee text; "now-playing": the media player's
+    QString textFallback;                          // with now-playing, when nothing plays; empty: the fixed text
+    bool start = false;                            // press Start as soon as the window shows
+    QString sensitivity = QStringLiteral("auto");  // as LUMORA_SENSITIVITY takes it: auto, fixed
     bool operator==(const Settings&) const = default;
 };
 

@@ -44,6 +44,13 @@ Options:
   --source SPEC          The sound to show: auto (the default: what the
                          computer plays, else a demo tune), pulse, pulse:NAME,
                          fifo:PATH, file:PATH or demo.
+  --sensitivity auto|fixed
+                         How loud the lamps take the music to be. auto (the
+                         default) follows the music, so that the lamps dance
+                         alike at any volume and a pause stays dark. fixed
+                         is an absolute scale for tests: a full-scale tone
+                         lights its band to 8, every 4.5 dB less one lamp
+                         less.
   --output-buffer BYTES  How many bytes may wait for the serial line, %1 to
                          %2 (the default). Fewer bytes waiting, less lag
                          between the music and the lamps: 512 bytes take
@@ -64,13 +71,14 @@ Qt's own options (-platform NAME, -style NAME, ...) are passed on to Qt.
 
 Each setting comes from the first of these that gives it:
   1. the command line;
-  2. the environment: LUMORA_PORT, LUMORA_SOURCE;
+  2. the environment: LUMORA_PORT, LUMORA_SOURCE, LUMORA_SENSITIVITY;
   3. the settings file %3;
   4. the default.
 The settings file is yours: Lumora reads it and never writes it. It holds
-up to six lines; a value with a comma needs double quotes:
+up to seven lines; a value with a comma needs double quotes:
   port=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0
   source=pulse
+  sensitivity=auto
   outputBuffer=84
   text="Our band, live tonight"      (or now-playing)
   textFallback=Nothing plays          (with now-playing)

@@ -21,6 +21,17 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+namespace lumora {
+// For failure messages.
+void PrintTo(const Settings& s, std::ostream* out)
+{
+    *out << (QStringList{s.port, s.portOrigin, s.source, QString::number(s.outputBuffer), s.text, s.textFallback,
+                         s.start ? "start" : "no start", s.sensitivity}
+                 .join(" | ")
+                 .toStdString());
+}
+}  // namespace lumora
+
 namespace {
 
 using lumora::readStartUp;
@@ -63,58 +74,54 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsFileBeatsDefault)
     const QString fullFile = QStringLiteral("port=/dev/ttyUSB3\nsource=fifo:%1\noutputBuffer=168\n").arg(fifo);
     struct Case {
         QStringList arguments;
-        QString portVariable;
-        QString sourceVariable;
+        QStringList variables;  // NAME=value
         std::optional<QString> settingsFile;
         Settings expected;
     };
     const QString textFile = QStringLiteral("text=\" Hello, desk \"\ntextFallback=Idle\nstart=true\n");
+    const QStringList portAndSource{"LUMORA_PORT=/dev/ttyACM0", "LUMORA_SOURCE=demo"};
     const Case cases[] = {
-        {{}, {}, {}, std::nullopt, {"/dev/ttyS0", "default", "auto", 512, "", "", false}},
-        {{}, {}, {}, fullFile, {"/dev/ttyUSB3", file, "fifo:" + fifo, 168, "", "", false}},
-        {{}, "/dev/ttyACM0", "demo", fullFile, {"/dev/ttyACM0", "LUMORA_PORT", "demo", 168, "", "", false}},
+        {{}, {}, std::nullopt, {"/dev/ttyS0", "default", "auto", 512, "", "", false, "auto"}},
+        {{}, {}, fullFile, {"/dev/ttyUSB3", file, "fifo:" + fifo, 168, "", "", false, "auto"}},
+        {{}, portAndSource, fullFile, {"/dev/ttyACM0", "LUMORA_PORT", "demo", 168, "", "", false, "auto"}},
         {{"--port", "/dev/pts/9", "--source", "pulse", "--output-buffer", "84"},
-         "/dev/ttyACM0",
-         "demo",
+         portAndSource,
          fullFile,
-         {"/dev/pts/9", "--port", "pulse", 84, "", "", false}},
+         {"/dev/pts/9", "--port", "pulse", 84, "", "", false, "auto"}},
         {{"--output-buffer=256"},
          {},
-         {},
          QStringLiteral("source=demo\n"),
-         {"/dev/ttyS0", "default", "demo", 256, "", "", false}},
+         {"/dev/ttyS0", "default", "demo", 256, "", "", false, "auto"}},
         {{"--source", "auto"},
-         {},
-         "pulse:monitor",
+         {"LUMORA_SOURCE=pulse:monitor"},
          QStringLiteral("[General]\nport=/dev/ttyS1\n"),
-         {"/dev/ttyS1", file, "auto", 512, "", "", false}},
-        {{}, {}, {}, textFile, {"/dev/ttyS0", "default", "auto", 512, " Hello, desk ", "Idle", true}},
+         {"/dev/ttyS1", file, "auto", 512, "", "", false, "auto"}},
+        {{}, {}, textFile, {"/dev/ttyS0", "default", "auto", 512, " Hello, desk ", "Idle", true, "auto"}},
         {{"--text", "now-playing", "--start"},
          {},
-         {},
          QStringLiteral("text=Hello\n"),
-         {"/dev/ttyS0", "default", "auto", 512, "now-playing", "", true}},
+         {"/dev/ttyS0", "default", "auto", 512, "now-playing", "", true, "auto"}},
+        {{}, {}, QStringLiteral("sensitivity=fixed\n"), {"/dev/ttyS0", "default", "auto", 512, "", "", false, "fixed"}},
+        {{},
+         {"LUMORA_SENSITIVITY=fixed"},
+         QStringLiteral("sensitivity=auto\n"),
+         {"/dev/ttyS0", "default", "auto", 512, "", "", false, "fixed"}},
+        {{"--sensitivity", "auto"},
+         {"LUMORA_SENSITIVITY=fixed"},
+         QStringLiteral("sensitivity=fixed\n"),
+         {"/dev/ttyS0", "default", "auto", 512, "", "", false, "auto"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.join(' ').toStdString() + " | LUMORA_PORT=" + c.portVariable.toStdString() +
-                     " LUMORA_SOURCE=" + c.sourceVariable.toStdString() + " | " +
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + " | " + c.variables.join(' ').toStdString() + " | " +
                      c.settingsFile.value_or("(no file)").toStdString());
         home.write(c.settingsFile);
         QProcessEnvironment environment = home.environment();
-        if (!c.portVariable.isEmpty())
-            environment.insert("LUMORA_PORT", c.portVariable);
-        if (!c.sourceVariable.isEmpty())
-            environment.insert("LUMORA_SOURCE", c.sourceVariable);
+        for (const QString& variable : c.variables)
+            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
         const auto startUp = readStartUp(QStringList{"lumora"} + c.arguments, environment);
         EXPECT_EQ(startUp.error, QString());
         EXPECT_EQ(startUp.action, StartAction::Run);
-        EXPECT_EQ(startUp.settings.port, c.expected.port);
-        EXPECT_EQ(startUp.settings.portOrigin, c.expected.portOrigin);
-        EXPECT_EQ(startUp.settings.source, c.expected.source);
-        EXPECT_EQ(startUp.settings.outputBuffer, c.expected.outputBuffer);
-        EXPECT_EQ(startUp.settings.text, c.expected.text);
-        EXPECT_EQ(startUp.settings.textFallback, c.expected.textFallback);
-        EXPECT_EQ(startUp.settings.start, c.expected.start);
+        EXPECT_EQ(startUp.settings, c.expected);
     }
 }
 
@@ -138,7 +145,8 @@ struct Outcome {
 Outcome runLumora(const QStringList& arguments, const QProcessEnvironment& extra = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMORA_PORT", "LUMORA_SOURCE"})
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMORA_PORT", "LUMORA_SOURCE", "LUMORA_SENSITIVITY"})
         environment.remove(name);
     for (const QString& name : extra.keys())
         environment.insert(name, extra.value(name));
@@ -172,7 +180,9 @@ TEST(LumoraProgram, EachWrongSettingIsNamedAndEndsWithStatusTwo)
         {{"--frobnicate"}, {}, {}, "unknown option 'frobnicate'"},
         {{"--port"}, {}, {}, "missing value after '--port'"},
         {{"/dev/ttyUSB0"}, {}, {}, "unexpected argument '/dev/ttyUSB0'"},
-        {{"--port="}, {}, {}, "--port needs a device"},
+        {{"--port="}, {}, {}, "--port: names no device"},
+        {{"--sensitivity", "loud"}, {}, {}, "--sensitivity loud: not one of auto, fixed"},
+        {{}, {}, QStringLiteral("sensitivity=Fixed\n"), file + ": sensitivity=Fixed: not one of auto, fixed"},
         {{"--output-buffer", "83"}, {}, {}, "--output-buffer 83: not a whole number of bytes from 84 to 512"},
         {{"--output-buffer", "lots"}, {}, {}, "--output-buffer lots: not a whole number"},
         {{"--source", "spotify"}, {}, {}, "--source spotify: not one of auto, pulse, pulse:NAME, fifo:PATH"},
@@ -388,7 +398,7 @@ TEST(LumoraProgram, TextSettingReachesTheLineAsItCanShowIt)
         {"Hi", "Hi                  "},
         {"Bj\u00f6rk \u2013 J\u00f3ga \u201cStra\u00dfe\u201d", "Bjork - Joga \"Strasse\""},
         {"Music \U0001F3B5 on", "Music ? on          "},
-        {"", "", "--text : an empty text"},
+        {"", "", "--text: an empty text"},
         {QString(1001, 'x'), "", "1001 characters, more than 1000"},
         {"tab\there", "", "a control character (U+0009)"},
     };
