@@ -127,14 +127,6 @@ void printSummary(lumora::sim::Simulation& simulation)
 
 }  // namespace
 
-// Under LeakSanitizer (the asan build): simavr keeps what it allocates for
-// the firmware image and its IRQs until the process ends, and frees none of
-// it on avr_terminate(). Those are simavr's, not ours.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libsimavr.so\n";
-}
-
 int main(int argc, char** argv)
 {
     std::string error;
