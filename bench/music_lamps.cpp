@@ -17,6 +17,7 @@
 //   - the demo tune: each band's mean level and share of cycles dark.
 //
 //   music_lamps [--fixed] TRACK.raw[=LABEL] ...
+//   music_lamps --write-kicks alone|chord SECONDS > kicks.raw
 #include "demosignal.h"
 #include "framematrix.h"
 #include "meters.h"
@@ -26,6 +27,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <numbers>
 #include <random>
@@ -167,13 +169,14 @@ void track(const std::string& path, const std::string& label, SensitivityMode mo
     std::printf("%s\n", label.c_str());
     const BandStats full = run(frames, mode, 5.0, kSeconds);
     printBands("100 %", full);
-    // The volume drops at 20 s; compared 5 s later, to the end.
+    // The volume drops at 20 s; the 5 s from 5 s after it are compared with
+    // the same 5 s at full volume.
     constexpr double kDrop = 20.0;
-    const BandStats before = run(frames, mode, kDrop + 5.0, kSeconds);
+    const BandStats before = run(frames, mode, kDrop + 5.0, kDrop + 10.0);
     for (double slider : {0.5, 0.3, 0.1})
         for (const bool sixteenBits : {true, false}) {
             const auto dropped = atVolume(frames, slider, static_cast<std::size_t>(kDrop * kSampleRate), sixteenBits);
-            const BandStats after = run(dropped, mode, kDrop + 5.0, kSeconds);
+            const BandStats after = run(dropped, mode, kDrop + 5.0, kDrop + 10.0);
             char what[32];
             std::snprintf(what, sizeof what, "%2.0f %% %s", slider * 100, sixteenBits ? "s16" : "float");
             std::printf("  %-10s mean %4.2f against %4.2f at 100 %%: %+5.1f %% |", what, after.meanAll(),
@@ -194,20 +197,29 @@ double kick(double t)
     return std::sin(phase) * std::exp(-t / 0.12);
 }
 
+constexpr double kBeat = 0.5;  // 120 bpm
+
+// Kicks at 120 bpm from the first frame, alone or under a steady C major
+// chord, 16-bit steps.
+std::vector<float> kicks(double seconds, bool chord)
+{
+    std::vector<float> frames(static_cast<std::size_t>(2 * seconds * kSampleRate));
+    for (std::size_t i = 0; i < frames.size() / 2; ++i) {
+        const double t = static_cast<double>(i) / kSampleRate;
+        double s = 0.7 * kick(std::fmod(t, kBeat));
+        if (chord)
+            for (double hz : {261.6, 329.6, 392.0})
+                s += 0.1 * std::sin(2 * std::numbers::pi * hz * t);
+        frames[2 * i] = frames[2 * i + 1] = static_cast<float>(std::round(32767 * s * 0.8));
+    }
+    return frames;
+}
+
 void beat(SensitivityMode mode)
 {
     constexpr double kSeconds = 20.0;
-    constexpr double kBeat = 0.5;  // 120 bpm
     for (const bool chord : {false, true}) {
-        std::vector<float> frames(static_cast<std::size_t>(2 * kSeconds * kSampleRate));
-        for (std::size_t i = 0; i < frames.size() / 2; ++i) {
-            const double t = static_cast<double>(i) / kSampleRate;
-            double s = 0.7 * kick(std::fmod(t, kBeat));
-            if (chord)
-                for (double hz : {261.6, 329.6, 392.0})
-                    s += 0.1 * std::sin(2 * std::numbers::pi * hz * t);
-            frames[2 * i] = frames[2 * i + 1] = static_cast<float>(std::round(32767 * s * 0.8));
-        }
+        const std::vector<float> frames = kicks(kSeconds, chord);
         Pipeline pipeline(mode);
         std::vector<int> band0;
         for (double t = kSecondsPerCycle; t < kSeconds; t += kSecondsPerCycle)
@@ -282,6 +294,15 @@ void demo(SensitivityMode mode)
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::string(argv[1]) == "--write-kicks") {
+        // The kicks as raw signed 16-bit stereo on standard output, for a
+        // sound server to play.
+        for (const float sample : kicks(std::atof(argv[3]), std::string(argv[2]) == "chord")) {
+            const auto value = static_cast<std::int16_t>(sample);
+            std::fwrite(&value, sizeof value, 1, stdout);
+        }
+        return 0;
+    }
     SensitivityMode mode = SensitivityMode::Automatic;
     std::vector<std::pair<std::string, std::string>> tracks;
     for (int i = 1; i < argc; ++i) {

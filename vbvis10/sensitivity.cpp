@@ -10,9 +10,9 @@ namespace {
 
 constexpr double kAttackSeconds = 0.05;
 constexpr double kAverageSeconds = 0.33;
-constexpr double kBreathingDb = 12.0;
+constexpr double kBreathingDb = 9.0;
 constexpr double kBreathingDbPerSecond = 1.0;
-constexpr double kFollowDbPerSecondPerDb = 1.0;
+constexpr double kFollowDbPerSecondPerDb = 3.0;
 constexpr double kFastestDbPerSecond = 30.0;
 // Where the reference starts: music at an everyday loudness.
 constexpr double kStartDb = -15.0;
@@ -29,7 +29,8 @@ constexpr double kGapSeconds = 0.5;
 // whole 22.05 kHz; and how far above its share of that a band's floor is.
 constexpr double kDitherDb = -93.3;
 constexpr double kFinerDb = -48.2;  // 24 bits instead of 16
-constexpr double kFloorMarginDb = 6.0;
+constexpr double kFloorMarginDb = 2.0;
+constexpr double kFewBinsMarginDb = 4.0;
 
 double fraction(double seconds, double timeConstant)
 {
@@ -67,8 +68,12 @@ Sensitivity::Sensitivity(SensitivityMode mode)
 double Sensitivity::floorDb(int band, Resolution resolution)
 {
     const double widthHz = bandEdgeHz(band + 1) - bandEdgeHz(band);
+    // A band of few bins sees its noise swing more from one analysis to
+    // the next: its floor stands further above the noise.
+    const double bins = widthHz * kFftLength / kSampleRate;
+    const double margin = kFloorMarginDb + kFewBinsMarginDb * std::sqrt(4.0 / bins);
     return kDitherDb + (resolution == Resolution::Finer ? kFinerDb : 0.0) +
-           10.0 * std::log10(widthHz / (kSampleRate / 2.0)) + kFloorMarginDb;
+           10.0 * std::log10(widthHz / (kSampleRate / 2.0)) + margin;
 }
 
 void Sensitivity::observe(const BandPowers& left, const BandPowers& right, double seconds)

@@ -7,12 +7,12 @@
 //
 // The reference follows the music's loudness (the power of the whole
 // musical range, 40 Hz to 16 kHz): up within 50 ms when the music gets
-// louder, down slowly while it only breathes (1 dB/s within 12 dB), and
-// fast when it stays far quieter (1 dB/s more for every dB beyond those 12,
-// up to 30 dB/s: a volume turned down by 60 dB is followed within about
-// 3 s). Below kGateDb nothing moves it, so a pause or a sound server's
-// dither never turns it up. It goes no lower than kLowestReferenceDb: at
-// most 78 dB of gain.
+// louder, down slowly while it only breathes (1 dB/s while its third of a
+// second average stays within 9 dB below), and fast when it stays far
+// quieter (3 dB/s more for every dB beyond those 9, up to 30 dB/s: a volume
+// turned down by 60 dB is followed within about 3 s). Below kGateDb nothing
+// moves it, so a pause or a sound server's dither never turns it up. It
+// goes no lower than kLowestReferenceDb: at most 84 dB of gain.
 //
 // The balance lifts or lowers each band against the others, so that each
 // band's lamps move about their middle levels: music carries more power
@@ -23,9 +23,10 @@
 // kBalanceCutDb below to kBalanceLiftDb above the typical value.
 //
 // Whatever the gain, a band whose power is at or below its floor is dark:
-// the floor stands 6 dB above what dither (TPDF, one least significant bit)
-// puts into the band at the sound's resolution. For 16-bit sound that is
-// from -114 dB for band 0 to -92 dB for band 7; sound that carries finer
+// the floor stands above what dither (TPDF, one least significant bit) puts
+// into the band at the sound's resolution, by 2 dB for the widest band and
+// up to 6 dB for band 0, whose few bins swing more. For 16-bit sound that is
+// from -111 dB for band 0 to -95 dB for band 7; sound that carries finer
 // detail (a sound server that mixes in floats) is taken as 24-bit, 48 dB
 // lower, so that music played at a low volume keeps its treble.
 //
