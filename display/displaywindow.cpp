@@ -74,7 +74,7 @@ QRect alignedWithEdge(const RectF& rect)
 QString printable(char c)
 {
     const auto code = static_cast<unsigned char>(c);
-    if (code >= 0x20 && code < 0x7f)
+    if (wire::isTextByte(code))
         return QString(QChar(code));
     return QStringLiteral("\u00b7");  // a byte the text line cannot show
 }

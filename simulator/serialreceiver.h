@@ -16,6 +16,7 @@
 #pragma once
 
 #include "avrboard.h"
+#include "cycleformat.h"
 #include "serialwaveform.h"
 
 #include <cstdint>
@@ -27,7 +28,7 @@ namespace lumora::sim {
 class SerialReceiver {
 public:
     // The line's bit time in CPU cycles: 277.8 at 57600 baud.
-    static constexpr double kLineBitCycles = static_cast<double>(kClockHz) / 57600.0;
+    static constexpr double kLineBitCycles = static_cast<double>(kClockHz) / wire::kBaudRate;
 
     struct Counts {
         std::uint64_t sent = 0;           // bytes put on the line
