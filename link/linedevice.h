@@ -39,8 +39,11 @@ public:
     // are not handed yet following in their turn.
     virtual Clock::time_point whenWaitingAtMost(int target, std::size_t queued, Clock::time_point now) const = 0;
     // When the device wants the next of `queued` bytes; Clock::time_point::max()
-    // with none queued.
-    virtual Clock::time_point nextHandOver(std::size_t queued, Clock::time_point now) const = 0;
+    // with none queued. The line wakes at `awake` anyway (max(): it does
+    // not): a device that can wait for that moment says so, and one wake-up
+    // serves both.
+    virtual Clock::time_point nextHandOver(std::size_t queued, Clock::time_point now,
+                                           Clock::time_point awake) const = 0;
     // Waits until the last byte handed has left the wire. False, with the
     // errno in `error`, when the device failed.
     virtual bool drain(int& error) = 0;

@@ -9,20 +9,22 @@ namespace lumora {
 
 PacedPty::PacedPty(int outputBufferBytes, Clock::time_point now)
 {
-    const int leadBytes =
-        std::min(static_cast<int>(wire::kLineBytesPerSecond * kLead.count() / 1000), outputBufferBytes);
-    const int batch = std::min(wire::kCycleBytes, outputBufferBytes / 2);
-    m_handOverAt = leadBytes - batch;
-    m_earlyBytes = std::min(kEarlyBytes, batch / 4);
+    m_leadBytes = std::min(static_cast<int>(wire::kLineBytesPerSecond * kLead.count() / 1000), outputBufferBytes);
+    m_batch = std::min(wire::kCycleBytes, outputBufferBytes / 2);
+    m_handOverAt = m_leadBytes - m_batch;
+    m_earlyBytes = std::min(kEarlyBytes, m_batch / 4);
     m_pacer.reset(now);
 }
 
 std::size_t PacedPty::due(Clock::time_point now, std::size_t queued, bool awake)
 {
-    // Woken a little before the batch is due (for the refill of a waiting
-    // write; timers count whole milliseconds): hand it now, and sleep on.
-    const int handAt = awake ? m_handOverAt + m_earlyBytes : m_handOverAt;
-    if (queued == 0 || m_pacer.ahead(now) > handAt)
+    // Awake anyway: top the lead up when it has room for a few bytes, so
+    // that the next batch falls due together with the next refill. A write
+    // hands only a whole batch.
+    if (queued == 0)
+        return 0;
+    const int ahead = m_pacer.ahead(now);
+    if (awake ? ahead > m_leadBytes - m_earlyBytes : ahead > m_handOverAt || queued < static_cast<std::size_t>(m_batch))
         return 0;
     m_pacer.restartIfIdle(now);  // idle time is no credit for a burst
     return m_pacer.due(now, queued);
@@ -43,11 +45,22 @@ LineDevice::Clock::time_point PacedPty::whenWaitingAtMost(int target, std::size_
     return m_pacer.whenWaitingAtMost(target, queued);
 }
 
-LineDevice::Clock::time_point PacedPty::nextHandOver(std::size_t queued, Clock::time_point now) const
+LineDevice::Clock::time_point PacedPty::nextHandOver(std::size_t queued, Clock::time_point now,
+                                                     Clock::time_point awake) const
 {
     if (queued == 0)
         return Clock::time_point::max();
-    return std::max(now, m_pacer.whenWaitingAtMost(m_handOverAt, 0));
+    // Less than a batch waits until the lead is half as full as a batch
+    // lets it get: 3.6 ms of line at the smallest buffer, several timer
+    // ticks from running dry.
+    if (queued < static_cast<std::size_t>(m_batch))
+        return std::max(now, m_pacer.whenWaitingAtMost(m_handOverAt / 2, 0));
+    const Clock::time_point due = std::max(now, m_pacer.whenWaitingAtMost(m_handOverAt, 0));
+    // The lead still holds a batch's worth then: it can wait a few bytes.
+    const auto mayWait = std::chrono::microseconds(m_earlyBytes * 1'000'000 / wire::kLineBytesPerSecond);
+    if (awake >= due && awake - due <= mayWait)
+        return awake;
+    return due;
 }
 
 bool PacedPty::drain(int&)

@@ -9,9 +9,14 @@
 // Bytes are handed in batches: when the pty's lead has room for a cycle's
 // bytes (or half the output buffer, whichever is less), all that is due.
 // That is one system call, and one wake-up of the sender and of the
-// reader, per batch instead of per write; with the default buffer the
-// batch comes when a waiting write gets room, once a cycle. What the pty
-// holds is its reader's: a closing line leaves it.
+// reader, per batch instead of per write: fewer bytes than a batch (the
+// text comes a character a write) wait until the lead runs low, or until
+// the line is awake anyway. A line that is awake anyway (a
+// waiting write got room) tops the lead up, and a batch that falls due a
+// little before such a wake-up waits for it: the next batch then falls due
+// a batch's time later, when the next refill comes, so that a run at the
+// default buffer wakes once a cycle for both. What the pty holds is its
+// reader's: a closing line leaves it.
 #pragma once
 
 #include "linedevice.h"
@@ -32,12 +37,14 @@ public:
     void handed(std::size_t count, bool refused, Clock::time_point now) override;
     int waiting(Clock::time_point now, bool ask) override;
     Clock::time_point whenWaitingAtMost(int target, std::size_t queued, Clock::time_point now) const override;
-    Clock::time_point nextHandOver(std::size_t queued, Clock::time_point now) const override;
+    Clock::time_point nextHandOver(std::size_t queued, Clock::time_point now, Clock::time_point awake) const override;
     bool drain(int& error) override;
     void discard() override { }
 
 private:
     LinePacer m_pacer{kLead};
+    int m_leadBytes;
+    int m_batch;
     int m_handOverAt;  // bytes of lead at which a batch is handed
     int m_earlyBytes;
 };

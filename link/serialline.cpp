@@ -177,7 +177,7 @@ void SerialLine::pump(bool awake)
 // whichever comes first. Qt's timers count whole milliseconds: rounded up.
 void SerialLine::arm(Clock::time_point now)
 {
-    const Clock::time_point next = std::min(m_lineDevice->nextHandOver(m_queue.size(), now), m_wakeAt);
+    const Clock::time_point next = std::min(m_lineDevice->nextHandOver(m_queue.size(), now, m_wakeAt), m_wakeAt);
     if (next == Clock::time_point::max()) {
         m_timer->stop();
         return;

@@ -66,7 +66,7 @@ LineDevice::Clock::time_point Uart::whenWaitingAtMost(int target, std::size_t qu
     return now + lineTime(m_driverHolds + static_cast<int>(queued) - target);
 }
 
-LineDevice::Clock::time_point Uart::nextHandOver(std::size_t queued, Clock::time_point now) const
+LineDevice::Clock::time_point Uart::nextHandOver(std::size_t queued, Clock::time_point now, Clock::time_point) const
 {
     if (queued == 0)
         return Clock::time_point::max();

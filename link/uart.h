@@ -22,7 +22,7 @@ public:
     void handed(std::size_t count, bool refused, Clock::time_point now) override;
     int waiting(Clock::time_point now, bool ask) override;
     Clock::time_point whenWaitingAtMost(int target, std::size_t queued, Clock::time_point now) const override;
-    Clock::time_point nextHandOver(std::size_t queued, Clock::time_point now) const override;
+    Clock::time_point nextHandOver(std::size_t queued, Clock::time_point now, Clock::time_point awake) const override;
     bool drain(int& error) override;
     void discard() override;
 

@@ -106,13 +106,49 @@ TEST(PacedPty, HandsACyclesBytesAtATimeWhenTheLeadHasRoomForThem)
         // Writes between wake-ups hand nothing while the lead is full.
         EXPECT_EQ(pty.due(now + milliseconds(1), queued, false), 0u);
         // The next batch is due when the lead has room for a batch.
-        const Clock::time_point next = pty.nextHandOver(queued, now);
+        const Clock::time_point next = pty.nextHandOver(queued, now, Clock::time_point::max());
         EXPECT_LE(pty.waiting(next, false), static_cast<int>(first) - batch);
         EXPECT_EQ(pty.due(next - milliseconds(5), queued, false), 0u);
         const std::size_t second = pty.due(next, queued, false);
         EXPECT_GE(second, static_cast<std::size_t>(batch));
-        EXPECT_EQ(pty.nextHandOver(0, next), Clock::time_point::max()) << "nothing queued, nothing to wake for";
+        EXPECT_EQ(pty.nextHandOver(0, next, Clock::time_point::max()), Clock::time_point::max())
+            << "nothing queued, nothing to wake for";
+        // A character written alone waits for a batch, or for the lead to run low.
+        pty.handed(second, false, next);
+        const Clock::time_point low = pty.nextHandOver(1, next, Clock::time_point::max());
+        EXPECT_EQ(pty.due(low - milliseconds(1), 1, false), 0u);
+        EXPECT_LE(pty.waiting(low, false), (lead - batch) / 2);
+        EXPECT_GT(pty.waiting(low, false), 0) << "the lead must not run dry";
     }
+}
+
+// One wake-up of the line a cycle at the default buffer: a line awake for a
+// waiting write's refill tops the pty's lead up, so that the next batch
+// falls due a batch's time later, with the next refill; and a batch due a
+// little before the line wakes anyway waits for that wake-up.
+TEST(PacedPty, BatchesRideOnTheRefillWakeUps)
+{
+    const Clock::time_point t0{};
+    PacedPty pty(wire::kOutputBufferBytes, t0);
+    std::size_t queued = 10000;
+    const auto hand = [&](Clock::time_point at, bool awake) {
+        const std::size_t n = pty.due(at, queued, awake);
+        pty.handed(n, false, at);
+        queued -= n;
+        return n;
+    };
+    hand(t0, true);
+    const Clock::time_point refill = t0 + milliseconds(6);
+    EXPECT_EQ(pty.due(refill, queued, false), 0u) << "a write hands nothing while the lead holds more than a batch";
+    EXPECT_GE(hand(refill, true), static_cast<std::size_t>(bytesIn(milliseconds(6)) - 1)) << "the refill tops it up";
+
+    const Clock::duration batchTime = microseconds(wire::kCycleBytes * 1'000'000 / wire::kLineBytesPerSecond);
+    const Clock::time_point next = pty.nextHandOver(queued, refill, Clock::time_point::max());
+    EXPECT_LE(std::chrono::abs(next - (refill + batchTime)), microseconds(400)) << "due with the next refill";
+    for (const auto& [awake, expected] :
+         {std::pair{next + milliseconds(2), next + milliseconds(2)}, std::pair{next + milliseconds(5), next},
+          std::pair{next - milliseconds(1), next}})
+        EXPECT_EQ(pty.nextHandOver(queued, refill, awake), expected);
 }
 
 }  // namespace
