@@ -20,11 +20,12 @@ std::size_t PacedPty::due(Clock::time_point now, std::size_t queued, bool awake)
 {
     // Awake anyway: top the lead up when it has room for a few bytes, so
     // that the next batch falls due together with the next refill. A write
-    // hands only a whole batch.
+    // hands a whole batch, or anything to a line that has run dry.
     if (queued == 0)
         return 0;
     const int ahead = m_pacer.ahead(now);
-    if (awake ? ahead > m_leadBytes - m_earlyBytes : ahead > m_handOverAt || queued < static_cast<std::size_t>(m_batch))
+    const bool batch = queued >= static_cast<std::size_t>(m_batch);
+    if (awake ? ahead > m_leadBytes - m_earlyBytes : ahead > m_handOverAt || (!batch && ahead > 0))
         return 0;
     m_pacer.restartIfIdle(now);  // idle time is no credit for a burst
     return m_pacer.due(now, queued);

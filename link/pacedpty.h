@@ -11,7 +11,7 @@
 // That is one system call, and one wake-up of the sender and of the
 // reader, per batch instead of per write: fewer bytes than a batch (the
 // text comes a character a write) wait until the lead runs low, or until
-// the line is awake anyway. A line that is awake anyway (a
+// the line is awake anyway; a line that has run dry takes them at once. A line that is awake anyway (a
 // waiting write got room) tops the lead up, and a batch that falls due a
 // little before such a wake-up waits for it: the next batch then falls due
 // a batch's time later, when the next refill comes, so that a run at the
