@@ -27,8 +27,9 @@ namespace lumora {
 class PacedPty : public LineDevice {
 public:
     static constexpr std::chrono::milliseconds kLead{40};
-    // A batch goes up to this much before it is due (3 ms of line, or a
-    // quarter of the batch), when the line is awake for something else.
+    // 3 ms of line, or a quarter of the batch: the least room for which a
+    // line that is awake anyway tops the lead up, and how long a batch may
+    // wait for such a wake-up.
     static constexpr int kEarlyBytes = 17;
 
     PacedPty(int outputBufferBytes, Clock::time_point now);
