@@ -304,6 +304,10 @@ public:
         m_xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
         if (m_xvfb.waitForStarted() && m_xvfb.waitForReadyRead(10000))
             m_display = ":" + QString::fromLatin1(m_xvfb.readLine()).trimmed();
+        // Ready once a client gets an answer, not only once it has a number.
+        const QDeadlineTimer deadline(10000);
+        while (!m_display.isEmpty() && !answers() && !deadline.hasExpired())
+            QTest::qWait(20);
     }
     ~PrivateXServer()
     {
@@ -317,16 +321,22 @@ public:
     // application, has none).
     bool shows(const QString& title) const
     {
+        return rootTree().contains(("\"" + title + "\": (\"").toUtf8());
+    }
+
+private:
+    bool answers() const { return rootTree().contains("(the root window)"); }
+    QByteArray rootTree() const
+    {
         QProcess xwininfo;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("DISPLAY", m_display);
         xwininfo.setProcessEnvironment(environment);
         xwininfo.start("xwininfo", {"-root", "-tree"});
         xwininfo.waitForFinished(5000);
-        return xwininfo.readAllStandardOutput().contains(("\"" + title + "\": (\"").toUtf8());
+        return xwininfo.readAllStandardOutput();
     }
 
-private:
     QProcess m_xvfb;
     QString m_display;
 };
