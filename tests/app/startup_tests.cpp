@@ -319,10 +319,7 @@ public:
     // Whether a window of that title is on the screen: one with a class,
     // as every window Qt shows has (its 1x1 leader, named after the
     // application, has none).
-    bool shows(const QString& title) const
-    {
-        return rootTree().contains(("\"" + title + "\": (\"").toUtf8());
-    }
+    bool shows(const QString& title) const { return rootTree().contains(("\"" + title + "\": (\"").toUtf8()); }
 
 private:
     bool answers() const { return rootTree().contains("(the root window)"); }
