@@ -1,34 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "options.h"
 
+#include "arguments.h"
 #include "cycledecoder.h"
 
-#include <charconv>
-
 namespace lumora::display {
-
-namespace {
-
-template <typename Number> bool parseNumber(const std::string& text, Number minimum, Number& value)
-{
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc{} && end == text.data() + text.size() && value >= minimum;
-}
-
-}  // namespace
 
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error)
 {
     Options options;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= arguments.size()) {
-                error = argument + " needs a value";
-                return std::nullopt;
-            }
-            return arguments[++i];
-        };
+    Arguments reader(arguments);
+    while (const std::string* next = reader.next()) {
+        const std::string& argument = *next;
+        auto value = [&](bool nonEmpty = false) { return reader.value(argument, error, nonEmpty); };
         if (argument == "--help" || argument == "-h") {
             options.help = true;
         } else if (argument == "--version") {
@@ -40,13 +24,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
         } else if (argument == "--fast") {
             options.fast = true;
         } else if (argument == "--port" || argument == "--link" || argument == "--record" || argument == "--replay") {
-            const auto text = value();
+            const auto text = value(true);
             if (!text)
                 return std::nullopt;
-            if (text->empty()) {
-                error = argument + " needs a non-empty value";
-                return std::nullopt;
-            }
             (argument == "--port"     ? options.port
              : argument == "--link"   ? options.link
              : argument == "--record" ? options.record

@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "options.h"
 
-#include <charconv>
+#include "arguments.h"
 
 namespace lumora::sim {
 
 namespace {
-
-template <typename Number> bool parseNumber(std::string_view text, Number minimum, Number& value)
-{
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc{} && end == text.data() + text.size() && value >= minimum;
-}
 
 // KIND@MS or KIND@MS+N.
 bool parseGlitch(const std::string& text, Options::Glitch& glitch)
@@ -32,15 +26,10 @@ bool parseGlitch(const std::string& text, Options::Glitch& glitch)
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error)
 {
     Options options;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= arguments.size()) {
-                error = argument + " needs a value";
-                return std::nullopt;
-            }
-            return arguments[++i];
-        };
+    Arguments reader(arguments);
+    while (const std::string* next = reader.next()) {
+        const std::string& argument = *next;
+        auto value = [&](bool nonEmpty = false) { return reader.value(argument, error, nonEmpty); };
         auto milliseconds = [&](long& ms) {
             const auto text = value();
             if (text && parseNumber(*text, 0L, ms))
@@ -61,13 +50,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
         } else if (argument == "--self-test-jumper") {
             options.selfTestJumper = true;
         } else if (argument == "--firmware" || argument == "--link") {
-            const auto text = value();
+            const auto text = value(true);
             if (!text)
                 return std::nullopt;
-            if (text->empty()) {
-                error = argument + " needs a non-empty value";
-                return std::nullopt;
-            }
             (argument == "--firmware" ? options.firmware : options.link) = *text;
         } else if (argument == "--bootloader") {
             const auto text = value();
