@@ -2,6 +2,11 @@
 // A pseudo-terminal pair for tests: the test holds the master side and plays
 // the display; the program opens the slave as the display's port. A reader
 // thread collects what arrives, and can be held to play a stalled display.
+//
+// Not common/pseudoterminal: that one is a display's own port, which keeps
+// its slave open and raw so that senders come and go unnoticed. A test
+// needs the opposite: a display that vanishes under a sender
+// (closeMaster()), and a slave that only the program under test holds.
 #pragma once
 
 #include <atomic>
