@@ -29,6 +29,10 @@ public:
     // True: attached. False, with `error` set to one line saying why the
     // source cannot be opened.
     virtual bool start(std::string& error) = 0;
+    // Runs on the caller's thread at a call, before it reads the ring: a
+    // source that can take in its newest sound there, instead of waking a
+    // thread for it, does so. Never blocks. Most sources have nothing to do.
+    virtual void serve() { }
 
 protected:
     // Sets `error` to `why`, and is false: `return fail(error, "...");`.

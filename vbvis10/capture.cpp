@@ -19,6 +19,7 @@ Capture::Capture() = default;
 Capture::~Capture()
 {
     std::lock_guard lock(m_installMutex);
+    m_served.store(nullptr);
     m_source.reset();  // stops the capture thread before the ring goes
 }
 
@@ -60,6 +61,7 @@ bool Capture::install(const char* choiceText, std::ostream& log, const char* sen
         std::string error;
         if (pulse->start(error)) {
             m_source = std::move(pulse);
+            m_served.store(m_source.get());
             return true;
         }
         log << kLogPrefix << error << "; playing the built-in demo signal instead\n";
@@ -69,6 +71,7 @@ bool Capture::install(const char* choiceText, std::ostream& log, const char* sen
         std::string never;
         demo->start(never);
         m_source = std::move(demo);
+        m_served.store(m_source.get());
         return true;
     }
     auto source = makeSource(*choice);
@@ -78,12 +81,20 @@ bool Capture::install(const char* choiceText, std::ostream& log, const char* sen
         return false;
     }
     m_source = std::move(source);
+    m_served.store(m_source.get());
     return true;
+}
+
+void Capture::call() const
+{
+    m_demand.touch();
+    if (AudioSource* source = m_served.load())
+        source->serve();
 }
 
 int16_t Capture::vu(int32_t channel) const
 {
-    m_demand.touch();
+    call();
     std::array<float, kVuLength> samples;
     if (!m_ring.readNewest(channel, samples))
         return 0;
@@ -94,7 +105,7 @@ int16_t Capture::vu(int32_t channel) const
 
 int16_t Capture::spectrum(int32_t channel, char* buffer, int32_t length) const
 {
-    m_demand.touch();
+    call();
     if (buffer && length > 0) {
         analyse();
         std::lock_guard lock(m_analysisMutex);

@@ -8,6 +8,7 @@
 #include "spectrumvalues.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,9 @@ private:
     // The source, not yet started, told when the calls ask for its values.
     std::unique_ptr<AudioSource> makeSource(const SourceChoice& choice);
 
+    // A call came: the source resumes if paused and takes in its newest sound.
+    void call() const;
+
     // Both channels' values for the newest sound, worked out again when the
     // ring has moved on since.
     void analyse() const;
@@ -69,6 +73,7 @@ private:
     mutable bool m_analysedFresh = false;
     std::mutex m_installMutex;
     std::unique_ptr<AudioSource> m_source;
+    std::atomic<AudioSource*> m_served{nullptr};  // m_source once started, for the calls
 };
 
 }  // namespace lumora::vbvis

@@ -14,8 +14,6 @@ void Demand::touch()
         return;
     std::lock_guard lock(m_mutex);
     m_resumed.notify_all();
-    if (m_resumeHook)
-        m_resumeHook();
 }
 
 bool Demand::pauseIfIdle()
@@ -38,12 +36,6 @@ bool Demand::waitForCall(std::stop_token stop)
 {
     std::unique_lock lock(m_mutex);
     return m_resumed.wait(lock, stop, [this] { return !m_paused.load(); });
-}
-
-void Demand::setResumeHook(std::function<void()> hook)
-{
-    std::lock_guard lock(m_mutex);
-    m_resumeHook = std::move(hook);
 }
 
 }  // namespace lumora::vbvis

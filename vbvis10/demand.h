@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <stop_token>
 
@@ -26,7 +25,7 @@ public:
     Demand();
 
     // A call came now. If the source was paused it resumes: waitForCall()
-    // returns and the resume hook runs (on the caller's thread).
+    // returns.
     void touch();
 
     // Pauses when nobody has called for kIdleAfter; true while paused.
@@ -37,16 +36,11 @@ public:
     // stop was requested first.
     bool waitForCall(std::stop_token stop);
 
-    // Runs when touch() resumes a paused source, e.g. to wake a poll loop.
-    // Must not block. Empty: none.
-    void setResumeHook(std::function<void()> hook);
-
 private:
     std::atomic<Clock::rep> m_lastCall;
     std::atomic<bool> m_paused{false};
-    std::mutex m_mutex;  // guards the hook, and the wait against a lost wake-up
+    std::mutex m_mutex;  // guards the wait against a lost wake-up
     std::condition_variable_any m_resumed;
-    std::function<void()> m_resumeHook;
 };
 
 }  // namespace lumora::vbvis

@@ -7,8 +7,7 @@
 
 #include <thread>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <pthread.h>
 
 namespace lumora::vbvis {
 
@@ -108,14 +107,6 @@ struct PulseSource::Callbacks {
             self->followDemand();
     }
 
-    // A call resumed the paused source: the resume hook's byte arrived.
-    static void resumed(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata)
-    {
-        char bytes[16];
-        while (::read(fd, bytes, sizeof bytes) > 0) { }
-        static_cast<PulseSource*>(userdata)->followDemand();
-    }
-
     static void retry(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* userdata)
     {
         auto* self = static_cast<PulseSource*>(userdata);
@@ -140,56 +131,33 @@ PulseSource::PulseSource(SampleRing& ring, std::string sourceName) : m_ring(ring
 
 PulseSource::~PulseSource()
 {
-    if (m_demand)
-        m_demand->setResumeHook({});
-    if (!m_loop) {
-        closeWakePipe();
-        return;
+    if (m_thread.joinable()) {
+        m_thread.request_stop();
+        pa_mainloop_wakeup(m_loop);
+        m_thread.join();
     }
-    pa_threaded_mainloop_lock(m_loop);
+    if (!m_loop)
+        return;
+    std::lock_guard loop(m_loopMutex);
     if (m_retry)
-        pa_threaded_mainloop_get_api(m_loop)->time_free(m_retry);
+        pa_mainloop_get_api(m_loop)->time_free(m_retry);
     m_retry = nullptr;
-    if (m_wakeEvent)
-        pa_threaded_mainloop_get_api(m_loop)->io_free(m_wakeEvent);
-    m_wakeEvent = nullptr;
     dropStream();
     dropContext();
-    pa_threaded_mainloop_unlock(m_loop);
-    pa_threaded_mainloop_stop(m_loop);
-    pa_threaded_mainloop_free(m_loop);
-    closeWakePipe();
-}
-
-void PulseSource::closeWakePipe()
-{
-    for (int& fd : m_wake) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
+    pa_mainloop_free(m_loop);
 }
 
 bool PulseSource::start(std::string& error)
 {
-    m_loop = pa_threaded_mainloop_new();
+    m_loop = pa_mainloop_new();
     if (!m_loop)
         return fail(error, "cannot start the sound server connection");
-    pa_threaded_mainloop_set_name(m_loop, "vbvis-pulse");
-    if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0)
-        return fail(error, "cannot start the sound server connection");
-    pa_threaded_mainloop_lock(m_loop);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    m_wakeEvent = api->io_new(api, m_wake[0], PA_IO_EVENT_INPUT, &Callbacks::resumed, this);
-    connectContext();
-    pa_threaded_mainloop_unlock(m_loop);
-    if (m_demand)
-        m_demand->setResumeHook([fd = m_wake[1]] {
-            const char byte = 1;
-            [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);  // full: a wake-up is pending anyway
-        });
-    if (pa_threaded_mainloop_start(m_loop) < 0)
-        return fail(error, "cannot start the sound server connection");
+    {
+        std::lock_guard loop(m_loopMutex);
+        connectContext();
+    }
+    m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
+    pthread_setname_np(m_thread.native_handle(), "vbvis-pulse");
 
     const auto deadline = std::chrono::steady_clock::now() + kAttachTimeout;
     while (m_attach.load() == Attach::Pending && std::chrono::steady_clock::now() < deadline)
@@ -202,6 +170,56 @@ bool PulseSource::start(std::string& error)
     return fail(error, "the sound server does not answer in time");
 }
 
+void PulseSource::run(std::stop_token stop)
+{
+    const auto handBackAt = [this] { return Clock::time_point(Clock::duration(m_lastServed.load())) + kHandBack; };
+    std::unique_lock loop(m_loopMutex);
+    while (!stop.stop_requested()) {
+        if (Clock::now() < handBackAt()) {
+            // Calls run the loop: sleep until they have stopped for kHandBack.
+            loop.unlock();
+            {
+                std::unique_lock park(m_parkMutex);
+                m_park.wait_until(park, stop, handBackAt(), [] { return false; });
+            }
+            loop.lock();
+            continue;
+        }
+        m_threadPolling.store(true);
+        // A call between the look at the clock and the store above found
+        // the flag down and did not wake this thread: let it have the loop.
+        // (Both sides write, then read, sequentially consistent.)
+        if (Clock::now() >= handBackAt())
+            pa_mainloop_iterate(m_loop, 1, nullptr);
+        m_threadPolling.store(false);
+    }
+}
+
+void PulseSource::serve()
+{
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    if (now - m_lastServed.load() < Clock::duration(kServeSpacing).count())
+        return;
+    m_lastServed.store(now);
+    std::unique_lock loop(m_loopMutex, std::try_to_lock);
+    if (!loop) {
+        // The thread waits in the loop's poll, or another call runs the
+        // loop; the thread lets go when it wakes, and the next call goes on.
+        if (m_threadPolling.load())
+            pa_mainloop_wakeup(m_loop);
+        return;
+    }
+    followDemand();  // uncorks a paused stream
+    dispatchReady();
+}
+
+void PulseSource::dispatchReady()
+{
+    // Each pass reads what the sockets hold; a few passes take in a backlog.
+    constexpr int kMaxPasses = 8;
+    for (int pass = 0; pass < kMaxPasses && pa_mainloop_iterate(m_loop, 0, nullptr) > 0; ++pass) { }
+}
+
 void PulseSource::settle(Attach result, std::string error)
 {
     if (m_attach.load() != Attach::Pending)
@@ -212,8 +230,7 @@ void PulseSource::settle(Attach result, std::string error)
 
 void PulseSource::connectContext()
 {
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    m_context = pa_context_new(api, "Lumora");
+    m_context = pa_context_new(pa_mainloop_get_api(m_loop), "Lumora");
     if (!m_context) {
         settle(Attach::Failed, "cannot make a sound server connection");
         scheduleRetry();
@@ -260,7 +277,7 @@ void PulseSource::scheduleRetry()
     timeval when{};
     pa_gettimeofday(&when);
     pa_timeval_add(&when, static_cast<pa_usec_t>(std::chrono::microseconds(kRetryInterval).count()));
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+    pa_mainloop_api* api = pa_mainloop_get_api(m_loop);
     m_retry = api->time_new(api, &when, &Callbacks::retry, this);
 }
 

@@ -260,6 +260,43 @@ TEST_F(PulseCapture, PausesWhileNobodyAsksAndResumesOnTheNextCall)
     EXPECT_EQ(testing::pausesAndResumes(capture), "");
 }
 
+// Voluntary context switches of the process's thread with this name; -1
+// when there is none.
+long wakeUpsOf(const std::string& name)
+{
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string found;
+        if (!std::getline(comm, found) || found != name)
+            continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                return std::stol(line.substr(line.find(':') + 1));
+    }
+    return -1;
+}
+
+// The server sends a fragment every 10 ms; while a call comes every cycle
+// the calls take them in, and the capture thread stays asleep.
+TEST_F(PulseCapture, CallsTakeTheSoundInWhileTheCaptureThreadSleeps)
+{
+    Capture capture;
+    std::ostringstream log;
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
+    Player player(1000.0, 16384, 16384);
+    ASSERT_TRUE(waitUntil([&] { return capture.vu(0) > 11000; }));
+    const long before = wakeUpsOf("vbvis-pulse");
+    ASSERT_GE(before, 0) << "no capture thread";
+    int silent = 0;                             // the ring reads as silence 250 ms after its last fragment
+    for (int cycle = 0; cycle < 70; ++cycle) {  // a second of the line's cycles
+        std::this_thread::sleep_for(std::chrono::microseconds(14583));
+        silent += capture.vu(0) < 11000;
+    }
+    EXPECT_EQ(silent, 0);
+    EXPECT_LE(wakeUpsOf("vbvis-pulse") - before, 10);
+}
+
 TEST_F(PulseCapture, NamedSourcesAreRecordedOrRefused)
 {
     Capture named;
