@@ -10,9 +10,6 @@
 // the bytes waiting for the wire.
 #pragma once
 
-#include "cycleformat.h"
-
-#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -54,15 +51,6 @@ public:
     // failure; a closing port cannot block on a dead device then.
     virtual void discard() = 0;
 };
-
-// How many bytes a write that finds the output buffer full waits for, and
-// how many a pty is handed at once: two cycles, so that a run wakes once
-// every other cycle for both, and at most half the buffer, so that the
-// line always has bytes left when it wakes.
-constexpr int refillBytes(int outputBufferBytes)
-{
-    return std::min(2 * wire::kCycleBytes, outputBufferBytes / 2);
-}
 
 // The device behind descriptor `fd`, a serial port opened for a line whose
 // output buffer is `outputBufferBytes` (84..512).

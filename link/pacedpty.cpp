@@ -4,24 +4,13 @@
 #include "cycleformat.h"
 
 #include <algorithm>
-#include <cstdint>
 
 namespace lumora {
 
-namespace {
-constexpr std::chrono::microseconds lineTimeOf(int bytes)
-{
-    return std::chrono::microseconds((std::int64_t{bytes} * 1'000'000 + wire::kLineBytesPerSecond - 1) /
-                                     wire::kLineBytesPerSecond);
-}
-}  // namespace
-
 PacedPty::PacedPty(int outputBufferBytes, Clock::time_point now)
-    : m_batch(refillBytes(outputBufferBytes)),
-      m_leadBytes(std::min(m_batch + static_cast<int>(wire::kLineBytesPerSecond * kLeastLead.count() / 1000),
-                           outputBufferBytes)),
-      m_pacer(lineTimeOf(m_leadBytes))
 {
+    m_leadBytes = std::min(static_cast<int>(wire::kLineBytesPerSecond * kLead.count() / 1000), outputBufferBytes);
+    m_batch = std::min(wire::kCycleBytes, outputBufferBytes / 2);
     m_handOverAt = m_leadBytes - m_batch;
     m_earlyBytes = std::min(kEarlyBytes, m_batch / 4);
     m_pacer.reset(now);
@@ -69,7 +58,7 @@ LineDevice::Clock::time_point PacedPty::nextHandOver(std::size_t queued, Clock::
         return std::max(now, m_pacer.whenWaitingAtMost(m_handOverAt / 2, 0));
     const Clock::time_point due = std::max(now, m_pacer.whenWaitingAtMost(m_handOverAt, 0));
     // The lead still holds a batch's worth then: it can wait a few bytes.
-    const auto mayWait = lineTimeOf(m_earlyBytes);
+    const auto mayWait = std::chrono::microseconds(m_earlyBytes * 1'000'000 / wire::kLineBytesPerSecond);
     if (awake >= due && awake - due <= mayWait)
         return awake;
     return due;

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal as the line's device: the line plays the UART that it
-// does not have. It hands the pty a byte no more than its lead before a
+// does not have. It hands the pty a byte no more than kLead before a
 // 57600-baud line would begin it (LinePacer), and counts the bytes handed
 // early as waiting, as a driver counts its queue: a moment in which the
 // sender gets no processor is no silence on the line, up to the lead. The
 // reader plays the receiving UART (wire/receivedline.h).
 //
-// Bytes are handed in batches: when the pty's lead has room for a refill
-// (two cycles' bytes, or half the output buffer, whichever is less), all
-// that is due. The lead is a batch more than kLeastLead, within the buffer.
+// Bytes are handed in batches: when the pty's lead has room for a cycle's
+// bytes (or half the output buffer, whichever is less), all that is due.
 // That is one system call, and one wake-up of the sender and of the
 // reader, per batch instead of per write: fewer bytes than a batch (the
 // text comes a character a write) wait until the lead runs low, or until
@@ -16,7 +15,7 @@
 // waiting write got room) tops the lead up, and a batch that falls due a
 // little before such a wake-up waits for it: the next batch then falls due
 // a batch's time later, when the next refill comes, so that a run at the
-// default buffer wakes once every other cycle for both. What the pty holds is its
+// default buffer wakes once a cycle for both. What the pty holds is its
 // reader's: a closing line leaves it.
 #pragma once
 
@@ -27,9 +26,7 @@ namespace lumora {
 
 class PacedPty : public LineDevice {
 public:
-    // What the lead holds at least, between batches: a stall of the sender
-    // this long is no silence on the line.
-    static constexpr std::chrono::milliseconds kLeastLead{25};
+    static constexpr std::chrono::milliseconds kLead{40};
     // 3 ms of line, or a quarter of the batch: the least room for which a
     // line that is awake anyway tops the lead up, and how long a batch may
     // wait for such a wake-up.
@@ -46,9 +43,9 @@ public:
     void discard() override { }
 
 private:
-    int m_batch;
+    LinePacer m_pacer{kLead};
     int m_leadBytes;
-    LinePacer m_pacer;
+    int m_batch;
     int m_handOverAt;  // bytes of lead at which a batch is handed
     int m_earlyBytes;
 };

@@ -24,6 +24,14 @@ std::string text(const QString& s)
     return s.toStdString();
 }
 
+// A write that finds the buffer full waits until this much is free: a
+// cycle, so that a run wakes about once a cycle, and at most half the
+// buffer, so that the line always has bytes left when it wakes.
+int refillBytes(int bufferBytes)
+{
+    return std::min(wire::kCycleBytes, bufferBytes / 2);
+}
+
 }  // namespace
 
 SerialLine::SerialLine(Yield yield, QObject* parent)

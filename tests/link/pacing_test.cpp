@@ -15,7 +15,6 @@ namespace {
 
 using lumora::LinePacer;
 using lumora::PacedPty;
-using lumora::refillBytes;
 using Clock = LinePacer::Clock;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
@@ -86,18 +85,17 @@ TEST(LinePacer, CountsWhatItHandedAheadAsWaiting)
 }
 
 // The serial line hands a pty its bytes in batches: with the default
-// buffer, two cycles' bytes when the pty's lead has room for them (or a
+// buffer, one cycle's bytes when the pty's lead has room for them (or a
 // little before, when the line is awake for a waiting write anyway), and
-// never a byte while the lead is fuller than that; between batches the
-// lead holds at least kLeastLead.
-TEST(PacedPty, HandsARefillAtATimeWhenTheLeadHasRoomForIt)
+// never a byte while the lead is fuller than that.
+TEST(PacedPty, HandsACyclesBytesAtATimeWhenTheLeadHasRoomForThem)
 {
     const Clock::time_point t0{};
     for (const int buffer : {wire::kOutputBufferBytes, wire::kSmallestOutputBufferBytes}) {
         SCOPED_TRACE(buffer);
         PacedPty pty(buffer, t0);
-        const int batch = refillBytes(buffer);
-        const int lead = std::min(batch + bytesIn(PacedPty::kLeastLead), buffer);
+        const int lead = std::min(bytesIn(PacedPty::kLead), buffer);
+        const int batch = std::min(wire::kCycleBytes, buffer / 2);
         Clock::time_point now = t0;
         std::size_t queued = 10000;
         // Fill the lead.
@@ -124,8 +122,8 @@ TEST(PacedPty, HandsARefillAtATimeWhenTheLeadHasRoomForIt)
     }
 }
 
-// One wake-up of the line every other cycle at the default buffer: a line
-// awake for a waiting write's refill tops the pty's lead up, so that the next batch
+// One wake-up of the line a cycle at the default buffer: a line awake for a
+// waiting write's refill tops the pty's lead up, so that the next batch
 // falls due a batch's time later, with the next refill; and a batch due a
 // little before the line wakes anyway waits for that wake-up.
 TEST(PacedPty, BatchesRideOnTheRefillWakeUps)
@@ -144,8 +142,7 @@ TEST(PacedPty, BatchesRideOnTheRefillWakeUps)
     EXPECT_EQ(pty.due(refill, queued, false), 0u) << "a write hands nothing while the lead holds more than a batch";
     EXPECT_GE(hand(refill, true), static_cast<std::size_t>(bytesIn(milliseconds(6)) - 1)) << "the refill tops it up";
 
-    const Clock::duration batchTime =
-        microseconds(refillBytes(wire::kOutputBufferBytes) * 1'000'000 / wire::kLineBytesPerSecond);
+    const Clock::duration batchTime = microseconds(wire::kCycleBytes * 1'000'000 / wire::kLineBytesPerSecond);
     const Clock::time_point next = pty.nextHandOver(queued, refill, Clock::time_point::max());
     EXPECT_LE(std::chrono::abs(next - (refill + batchTime)), microseconds(400)) << "due with the next refill";
     for (const auto& [awake, expected] :

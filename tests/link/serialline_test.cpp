@@ -307,7 +307,7 @@ TEST_F(PtyFixture, ClosedMasterFailsNamingTheDeviceWithoutHangingOrSpinning)
          }},
         {"while bytes still wait for the line",
          [](SerialLine& line, Pty& p) {
-             line.write(sequence(wire::kOutputBufferBytes));  // more than the pty's lead
+             line.write(sequence(300));
              p.closeMaster();
              line.close();
          }},
