@@ -18,14 +18,15 @@ PacedPty::PacedPty(int outputBufferBytes, Clock::time_point now)
 
 std::size_t PacedPty::due(Clock::time_point now, std::size_t queued, bool awake)
 {
-    // Awake anyway: top the lead up when it has room for a few bytes, so
-    // that the next batch falls due together with the next refill. A write
-    // hands a whole batch, or anything to a line that has run dry.
+    // A whole batch goes when the lead has room for it; awake anyway, when
+    // it has room for a few bytes, so that the next batch falls due
+    // together with the next refill. Fewer bytes wait until the lead runs
+    // low: they are most likely the start of the next batch.
     if (queued == 0)
         return 0;
     const int ahead = m_pacer.ahead(now);
-    const bool batch = queued >= static_cast<std::size_t>(m_batch);
-    if (awake ? ahead > m_leadBytes - m_earlyBytes : ahead > m_handOverAt || (!batch && ahead > 0))
+    if (queued < static_cast<std::size_t>(m_batch) ? ahead > m_handOverAt / 2
+                                                   : ahead > (awake ? m_leadBytes - m_earlyBytes : m_handOverAt))
         return 0;
     m_pacer.restartIfIdle(now);  // idle time is no credit for a burst
     return m_pacer.due(now, queued);

@@ -9,14 +9,16 @@
 // Bytes are handed in batches: when the pty's lead has room for a cycle's
 // bytes (or half the output buffer, whichever is less), all that is due.
 // That is one system call, and one wake-up of the sender and of the
-// reader, per batch instead of per write: fewer bytes than a batch (the
-// text comes a character a write) wait until the lead runs low, or until
-// the line is awake anyway; a line that has run dry takes them at once. A line that is awake anyway (a
-// waiting write got room) tops the lead up, and a batch that falls due a
-// little before such a wake-up waits for it: the next batch then falls due
-// a batch's time later, when the next refill comes, so that a run at the
-// default buffer wakes once a cycle for both. What the pty holds is its
-// reader's: a closing line leaves it.
+// reader (and of the kernel worker that moves the bytes, which preempts
+// the sender), per batch instead of per write. Fewer bytes than a batch
+// (the text comes a character a write) wait until the lead has run down to
+// half of what a batch leaves it, even when the line is awake anyway: they
+// are most likely the start of the next batch. A line that is awake anyway
+// (a waiting write got room) tops the lead up with a batch, and a batch
+// that falls due a little before such a wake-up waits for it: the next
+// batch then falls due a batch's time later, when the next refill comes,
+// so that a run at the default buffer wakes once a cycle for both. What
+// the pty holds is its reader's: a closing line leaves it.
 #pragma once
 
 #include "linedevice.h"

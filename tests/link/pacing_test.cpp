@@ -113,10 +113,13 @@ TEST(PacedPty, HandsACyclesBytesAtATimeWhenTheLeadHasRoomForThem)
         EXPECT_GE(second, static_cast<std::size_t>(batch));
         EXPECT_EQ(pty.nextHandOver(0, next, Clock::time_point::max()), Clock::time_point::max())
             << "nothing queued, nothing to wake for";
-        // A character written alone waits for a batch, or for the lead to run low.
+        // A character written alone waits for a batch, or for the lead to
+        // run low, even when the line is awake anyway.
         pty.handed(second, false, next);
         const Clock::time_point low = pty.nextHandOver(1, next, Clock::time_point::max());
-        EXPECT_EQ(pty.due(low - milliseconds(1), 1, false), 0u);
+        for (const bool awake : {false, true})
+            EXPECT_EQ(pty.due(low - milliseconds(1), 1, awake), 0u) << "awake " << awake;
+        EXPECT_EQ(pty.due(low, 1, true), 1u);
         EXPECT_LE(pty.waiting(low, false), (lead - batch) / 2);
         EXPECT_GT(pty.waiting(low, false), 0) << "the lead must not run dry";
     }
