@@ -215,9 +215,9 @@ void PulseSource::serve()
 
 void PulseSource::dispatchReady()
 {
-    // Each pass reads what the sockets hold; a few passes take in a backlog.
-    constexpr int kMaxPasses = 8;
-    for (int pass = 0; pass < kMaxPasses && pa_mainloop_iterate(m_loop, 0, nullptr) > 0; ++pass) { }
+    // One pass: libpulse reads all that the server has sent, and sends
+    // what the last pass left (the server's sound blocks handed back).
+    pa_mainloop_iterate(m_loop, 0, nullptr);
 }
 
 void PulseSource::settle(Attach result, std::string error)
@@ -345,10 +345,11 @@ namespace lumora::vbvis {
 // call came: the server then sends nothing, and this thread sleeps.
 void PulseSource::followDemand()
 {
-    if (!m_demand || !m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+    if (!m_demand || !m_stream)
         return;
+    // Asked first: each libpulse call costs a system call (its fork check).
     const bool pause = m_demand->pauseIfIdle();
-    if (pause == m_corked)
+    if (pause == m_corked || pa_stream_get_state(m_stream) != PA_STREAM_READY)
         return;
     if (pa_operation* op = pa_stream_cork(m_stream, pause ? 1 : 0, nullptr, nullptr)) {
         pa_operation_unref(op);

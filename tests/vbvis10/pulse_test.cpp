@@ -288,12 +288,17 @@ TEST_F(PulseCapture, CallsTakeTheSoundInWhileTheCaptureThreadSleeps)
     ASSERT_TRUE(waitUntil([&] { return capture.vu(0) > 11000; }));
     const long before = wakeUpsOf("vbvis-pulse");
     ASSERT_GE(before, 0) << "no capture thread";
+    const std::uint64_t framesBefore = capture.ring().framesWritten();
+    const auto begin = std::chrono::steady_clock::now();
     int silent = 0;                             // the ring reads as silence 250 ms after its last fragment
     for (int cycle = 0; cycle < 70; ++cycle) {  // a second of the line's cycles
         std::this_thread::sleep_for(std::chrono::microseconds(14583));
         silent += capture.vu(0) < 11000;
     }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - begin;
     EXPECT_EQ(silent, 0);
+    // All of the sound, not a fragment a call with the rest left behind.
+    EXPECT_GE(static_cast<double>(capture.ring().framesWritten() - framesBefore), (elapsed.count() - 0.1) * 44100);
     EXPECT_LE(wakeUpsOf("vbvis-pulse") - before, 10);
 }
 
