@@ -12,8 +12,9 @@
 
 namespace lumora::vbvis {
 
-// Something that delivers 44100 Hz stereo 16-bit frames into a SampleRing
-// from a thread of its own. start() opens the source and starts that thread;
+// Something that delivers 44100 Hz stereo frames into a SampleRing from a
+// thread of its own, or on the callers' threads while they call (serve()).
+// start() opens the source and starts that thread;
 // the destructor stops and joins it. start() returns what went wrong, and
 // trouble after a successful start shows as silence; only a file that can
 // no longer be read at all says so, once (filesource.h).

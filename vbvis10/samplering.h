@@ -10,8 +10,9 @@
 
 namespace lumora::vbvis {
 
-// The newest captured stereo frames, shared between one capture thread that
-// writes and any number of callers that read.
+// The newest captured stereo frames, shared between the source that writes
+// (its capture thread, or a call that takes the sound in, one at a time)
+// and any number of callers that read.
 //
 // Samples are kept as floats in 16-bit units (a full-scale sine has an
 // amplitude of 32767), two channels (0 left, 1 right), so that a source
@@ -19,7 +20,7 @@ namespace lumora::vbvis {
 // away. Writers append interleaved frames; readers copy out the newest
 // frames of one channel. The lock is held only while frames are copied (a
 // few kilobytes at most), so a reader waits microseconds, never for the
-// capture thread's I/O.
+// source's I/O.
 //
 // Frames older than the staleness limit count as silence: a source that stops
 // delivering (a paused player, a lost server, a writer that went away) reads

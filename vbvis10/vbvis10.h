@@ -23,11 +23,13 @@
  *   file:PATH    a sound file, played in a loop in real time, silently
  *   demo         a built-in piece of music
  *   auto, unset  pulse when a sound server answers, otherwise demo
- * Capture runs on a thread of the library's own. A lost sound server reads
+ * Capture runs on a thread of the library's own; with pulse, while calls
+ * come, each call takes in (without blocking) what the server has sent
+ * since the last one, and that thread sleeps. A lost sound server reads
  * as silence and is reconnected every second; a source that stops
  * delivering reads as silence after 250 ms. Installation waits at most 3 s
- * for the sound server; the other calls only copy the newest samples under
- * a short lock and compute on the caller's thread.
+ * for the sound server; the other calls never block beyond a short lock,
+ * and compute on the caller's thread.
  *
  * Idle: the program calls vbvis_vu and vbvis_spectrum only while it sends
  * to the display. After a second without a call the library pauses its
