@@ -32,7 +32,10 @@ public:
     virtual bool start(std::string& error) = 0;
     // Runs on the caller's thread at a call, before it reads the ring: a
     // source that can take in its newest sound there, instead of waking a
-    // thread for it, does so. Never blocks. Most sources have nothing to do.
+    // thread for it, does so. Never waits for sound or for the source's
+    // thread (pulse: while its server is gone, a call may be the one that
+    // reconnects, which reads the client's configuration files once a
+    // second). Most sources have nothing to do.
     virtual void serve() { }
 
 protected:

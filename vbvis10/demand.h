@@ -15,8 +15,9 @@ namespace lumora::vbvis {
 // source's own business) and resumes on the next call.
 //
 // touch() runs on the callers' threads and never blocks them beyond a
-// short lock on the one call that resumes; everything else runs on the
-// source's thread.
+// short lock on the one call that resumes; everything else runs wherever
+// the source takes in its sound: its own thread, or (pulse) a call that
+// holds the source's loop.
 class Demand {
 public:
     using Clock = std::chrono::steady_clock;

@@ -192,6 +192,10 @@ void PulseSource::run(std::stop_token stop)
         if (Clock::now() >= handBackAt())
             pa_mainloop_iterate(m_loop, 1, nullptr);
         m_threadPolling.store(false);
+        // A call may have woken this thread to let go: a paused stream
+        // resumes now, whether or not the next call finds the loop free.
+        followDemand();
+        dispatchReady();
     }
 }
 
@@ -215,9 +219,13 @@ void PulseSource::serve()
 
 void PulseSource::dispatchReady()
 {
-    // One pass: libpulse reads all that the server has sent, and sends
-    // what the last pass left (the server's sound blocks handed back).
-    pa_mainloop_iterate(m_loop, 0, nullptr);
+    // Until a pass finds nothing to do. Over shared memory one pass reads
+    // all the server has sent and the next hands back the blocks; over the
+    // plain socket (PipeWire's pulse server) a pass reads one header or
+    // one fragment. The bound keeps a call short after a backlog, which
+    // the next calls take in.
+    constexpr int kMaxPasses = 32;
+    for (int pass = 0; pass < kMaxPasses && pa_mainloop_iterate(m_loop, 0, nullptr) > 0; ++pass) { }
 }
 
 void PulseSource::settle(Attach result, std::string error)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture.h"
+#include "pulsesource.h"
 #include "testsignals.h"
 
 #include <gtest/gtest.h>
@@ -300,6 +301,27 @@ TEST_F(PulseCapture, CallsTakeTheSoundInWhileTheCaptureThreadSleeps)
     // All of the sound, not a fragment a call with the rest left behind.
     EXPECT_GE(static_cast<double>(capture.ring().framesWritten() - framesBefore), (elapsed.count() - 0.1) * 44100);
     EXPECT_LE(wakeUpsOf("vbvis-pulse") - before, 10);
+}
+
+// Calls further apart than the hand-back each find the capture thread
+// waiting in its poll, so none of them runs the loop: the thread itself
+// must resume the paused stream.
+TEST_F(PulseCapture, SlowCallsResumeAPausedStream)
+{
+    Capture capture;
+    std::ostringstream log;
+    ASSERT_TRUE(capture.install("pulse", log)) << log.str();
+    Player player(1000.0, 16384, 16384);
+    ASSERT_TRUE(waitUntil([&] { return capture.vu(0) > 11000; }));
+    std::array<float, 64> peek{};
+    ASSERT_TRUE(waitUntil([&] { return !capture.ring().readNewest(0, peek); }, std::chrono::seconds(3)))
+        << "the source did not pause";
+    bool heard = false;
+    for (int call = 0; call < 12 && !heard; ++call) {
+        std::this_thread::sleep_for(PulseSource::kHandBack + std::chrono::milliseconds(50));
+        heard = capture.vu(0) > 11000;
+    }
+    EXPECT_TRUE(heard);
 }
 
 TEST_F(PulseCapture, NamedSourcesAreRecordedOrRefused)
