@@ -25,13 +25,17 @@ namespace {
 
 using namespace lumora::vbvis::testing;
 
-// A private PulseAudio daemon with one null sink, "lumora_test", whose
-// monitor is the default monitor. It runs in a private runtime and home
-// directory (also as root, headless), and the test process's environment
-// points libpulse at it.
+// A private sound server with one null sink, "lumora_test", whose monitor
+// is the default monitor: PulseAudio, or PipeWire with pipewire-pulse and
+// WirePlumber on a session bus of its own (the desktop default of Debian
+// 12, which hands sound over the socket rather than shared memory). It
+// runs in a private runtime and home directory (also as root, headless),
+// and the test process's environment points libpulse at it.
 class PulseDaemon {
 public:
-    PulseDaemon()
+    enum class Kind { PulseAudio, PipeWire };
+
+    explicit PulseDaemon(Kind kind = Kind::PulseAudio) : m_kind(kind)
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "vbvis10-pulse-XXXXXX").string();
         m_root = ::mkdtemp(pattern.data());
@@ -67,15 +71,25 @@ public:
                                       "module-native-protocol-unix",
                                       "-L",
                                       "module-null-sink sink_name=lumora_test"};
+        if (m_kind == Kind::PipeWire)
+            args = {"dbus-run-session", "--", "sh", "-c",
+                    "exec >'" + log + "' 2>&1; pipewire & sleep 0.5; wireplumber & pipewire-pulse & wait"};
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (::posix_spawnp(&m_pid, "pulseaudio", nullptr, nullptr, argv.data(), environ) != 0) {
+        // A group of its own, so that kill() ends every process of it.
+        posix_spawnattr_t attributes;
+        ::posix_spawnattr_init(&attributes);
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        ::posix_spawnattr_setpgroup(&attributes, 0);
+        const int spawned = ::posix_spawnp(&m_pid, argv[0], nullptr, &attributes, argv.data(), environ);
+        ::posix_spawnattr_destroy(&attributes);
+        if (spawned != 0) {
             m_pid = -1;
             return false;
         }
-        return waitUntil([] {
+        const bool answers = waitUntil([] {
             int error = 0;
             const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
             pa_simple* probe = pa_simple_new(nullptr, "lumora-test-probe", PA_STREAM_PLAYBACK, nullptr, "probe", &spec,
@@ -84,13 +98,17 @@ public:
                 pa_simple_free(probe);
             return probe != nullptr;
         });
+        if (!answers || m_kind == Kind::PulseAudio)
+            return answers;
+        return pactl("load-module module-null-sink sink_name=lumora_test") &&
+               waitUntil([this] { return pactl("set-default-sink lumora_test"); });
     }
 
     // Ends the daemon at once, as a crash or a logout would.
     void kill()
     {
         if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
+            ::kill(-m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
             m_pid = -1;
         }
@@ -99,7 +117,7 @@ public:
     void stop()
     {
         if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
+            ::kill(-m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
             m_pid = -1;
         }
@@ -120,6 +138,7 @@ public:
     }
 
 private:
+    Kind m_kind;
     std::filesystem::path m_root;
     pid_t m_pid = -1;
 };
@@ -156,11 +175,11 @@ private:
     std::jthread m_thread;
 };
 
-class PulseCapture : public ::testing::Test {
+template <PulseDaemon::Kind kind> class SoundServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_daemon = new PulseDaemon;
+        s_daemon = new PulseDaemon(kind);
         s_started = s_daemon->start();
     }
     static void TearDownTestSuite()
@@ -171,15 +190,15 @@ protected:
     void SetUp() override
     {
         // No daemon is a broken test machine, not a reason to skip.
-        ASSERT_TRUE(s_started) << "the test PulseAudio daemon did not start:\n" << s_daemon->log();
+        ASSERT_TRUE(s_started) << "the test sound server did not start:\n" << s_daemon->log();
     }
 
-    static PulseDaemon* s_daemon;
-    static bool s_started;
+    static inline PulseDaemon* s_daemon = nullptr;
+    static inline bool s_started = false;
 };
 
-PulseDaemon* PulseCapture::s_daemon = nullptr;
-bool PulseCapture::s_started = false;
+using PulseCapture = SoundServerTest<PulseDaemon::Kind::PulseAudio>;
+using PipeWireCapture = SoundServerTest<PulseDaemon::Kind::PipeWire>;
 
 TEST_F(PulseCapture, TonesLightTheirBandsAndChannels)
 {
@@ -279,8 +298,8 @@ long wakeUpsOf(const std::string& name)
 }
 
 // The server sends a fragment every 10 ms; while a call comes every cycle
-// the calls take them in, and the capture thread stays asleep.
-TEST_F(PulseCapture, CallsTakeTheSoundInWhileTheCaptureThreadSleeps)
+// the calls take them in, all of them, and the capture thread stays asleep.
+void expectCallsTakeTheSoundInWhileTheCaptureThreadSleeps()
 {
     Capture capture;
     std::ostringstream log;
@@ -301,6 +320,18 @@ TEST_F(PulseCapture, CallsTakeTheSoundInWhileTheCaptureThreadSleeps)
     // All of the sound, not a fragment a call with the rest left behind.
     EXPECT_GE(static_cast<double>(capture.ring().framesWritten() - framesBefore), (elapsed.count() - 0.1) * 44100);
     EXPECT_LE(wakeUpsOf("vbvis-pulse") - before, 10);
+}
+
+TEST_F(PulseCapture, CallsTakeTheSoundInWhileTheCaptureThreadSleeps)
+{
+    expectCallsTakeTheSoundInWhileTheCaptureThreadSleeps();
+}
+
+// PipeWire's pulse server hands the sound over the socket, a header and a
+// fragment at a time.
+TEST_F(PipeWireCapture, CallsTakeTheSoundInWhileTheCaptureThreadSleeps)
+{
+    expectCallsTakeTheSoundInWhileTheCaptureThreadSleeps();
 }
 
 // Calls further apart than the hand-back each find the capture thread
