@@ -59,20 +59,15 @@ bool Capture::install(const char* choiceText, std::ostream& log, const char* sen
     if (choice->kind == SourceChoice::Kind::Auto) {
         auto pulse = makeSource({SourceChoice::Kind::Pulse, std::string()});
         std::string error;
-        if (pulse->start(error)) {
-            m_source = std::move(pulse);
-            m_served.store(m_source.get());
-            return true;
-        }
+        if (pulse->start(error))
+            return keep(std::move(pulse));
         log << kLogPrefix << error << "; playing the built-in demo signal instead\n";
         pulse.reset();
         m_ring.clear();
         auto demo = makeSource({SourceChoice::Kind::Demo, std::string()});
         std::string never;
         demo->start(never);
-        m_source = std::move(demo);
-        m_served.store(m_source.get());
-        return true;
+        return keep(std::move(demo));
     }
     auto source = makeSource(*choice);
     std::string error;
@@ -80,6 +75,11 @@ bool Capture::install(const char* choiceText, std::ostream& log, const char* sen
         log << kLogPrefix << error << '\n';
         return false;
     }
+    return keep(std::move(source));
+}
+
+bool Capture::keep(std::unique_ptr<AudioSource> source)
+{
     m_source = std::move(source);
     m_served.store(m_source.get());
     return true;

@@ -57,6 +57,9 @@ private:
     // The source, not yet started, told when the calls ask for its values.
     std::unique_ptr<AudioSource> makeSource(const SourceChoice& choice);
 
+    // Keeps a started source and lets the calls serve it; true.
+    bool keep(std::unique_ptr<AudioSource> source);
+
     // A call came: the source resumes if paused and takes in its newest sound.
     void call() const;
 
