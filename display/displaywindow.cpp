@@ -105,14 +105,21 @@ QSize DisplayWindow::sizeHint() const
 
 void DisplayWindow::showCycle(const wire::Cycle& cycle)
 {
-    const DisplayLayout layout(width(), height());
-    for (int row = 1; row <= wire::kRows; ++row)
-        for (int column = 1; column <= wire::kColumns; ++column)
-            if (cycle.lamp(row, column) != m_cycle.lamp(row, column))
-                update(groupRect(layout, row, column));
-    for (int i = 0; i < wire::kTextLength; ++i)
-        if (cycle.text[static_cast<std::size_t>(i)] != m_cycle.text[static_cast<std::size_t>(i)])
-            update(alignedWithEdge(layout.textCell(i)));
+    // Music changes most groups every cycle (the history columns move on):
+    // one rectangle around the changed ones costs the paint a few tiles
+    // more than needed, but spares it a region of up to 64 pieces to
+    // build and test against, the dearer of the two.
+    const Placement& place = placement();
+    QRect groups;
+    for (std::size_t i = 0; i < cycle.lamps.size(); ++i)
+        if (cycle.lamps[i] != m_cycle.lamps[i])
+            groups |= place.groups[i];
+    QRect text;
+    for (std::size_t i = 0; i < cycle.text.size(); ++i)
+        if (cycle.text[i] != m_cycle.text[i])
+            text |= place.textCells[i];
+    update(groups);
+    update(text);
     m_cycle = cycle;
 }
 
@@ -131,6 +138,25 @@ QRect DisplayWindow::groupRect(const DisplayLayout& layout, int row, int column)
     const int left = static_cast<int>(std::round(first.x)) - reach;
     const int top = static_cast<int>(std::round(first.y)) - reach;
     return {left, top, static_cast<int>(std::round(last.x)) + reach - left, 2 * reach};
+}
+
+const DisplayWindow::Placement& DisplayWindow::placement()
+{
+    if (m_placement.size == size())
+        return m_placement;
+    const DisplayLayout layout(width(), height());
+    m_placement.size = size();
+    m_placement.background = QRegion(rect());
+    for (int row = 1; row <= wire::kRows; ++row) {
+        for (int column = 1; column <= wire::kColumns; ++column) {
+            const QRect group = groupRect(layout, row, column);
+            m_placement.groups[static_cast<std::size_t>((row - 1) * wire::kColumns + (column - 1))] = group;
+            m_placement.background -= group;
+        }
+    }
+    for (int i = 0; i < wire::kTextLength; ++i)
+        m_placement.textCells[static_cast<std::size_t>(i)] = alignedWithEdge(layout.textCell(i));
+    return m_placement;
 }
 
 const QPixmap& DisplayWindow::groupTile(const DisplayLayout& layout, int column, std::uint8_t lampByte)
@@ -192,12 +218,9 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
     prepareLamps(layout);
     const QRegion& area = event->region();
     QPainter painter(this);
+    const Placement& place = placement();
     // The group tiles carry their own background: fill only around them.
-    QRegion background = area;
-    for (int row = 1; row <= wire::kRows; ++row)
-        for (int column = 1; column <= wire::kColumns; ++column)
-            background -= groupRect(layout, row, column);
-    for (const QRect& rect : background)
+    for (const QRect& rect : place.background.intersected(area))
         painter.fillRect(rect, kBackground);
     painter.setRenderHint(QPainter::Antialiasing);
 
@@ -207,7 +230,7 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
     textFont.setPixelSize(static_cast<int>(layout.textCell(0).height * 0.72));
     painter.setFont(textFont);
     for (int i = 0; i < wire::kTextLength; ++i) {
-        if (!area.intersects(alignedWithEdge(layout.textCell(i))))
+        if (!area.intersects(place.textCells[static_cast<std::size_t>(i)]))
             continue;
         const QRectF cell = toQt(layout.textCell(i));
         painter.setPen(Qt::NoPen);
@@ -232,7 +255,7 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
 
     for (int row = 1; row <= wire::kRows; ++row) {
         for (int column = 1; column <= wire::kColumns; ++column) {
-            const QRect group = groupRect(layout, row, column);
+            const QRect& group = place.groups[static_cast<std::size_t>((row - 1) * wire::kColumns + (column - 1))];
             if (area.intersects(group))
                 painter.drawPixmap(group.topLeft(), groupTile(layout, column, m_cycle.lamp(row, column)));
         }

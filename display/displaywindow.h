@@ -8,14 +8,16 @@
 // them, the first time a group shows a lamp byte, that group's picture on
 // the background (a tile), which is then only copied; both are drawn again
 // when the window's size or its device pixel ratio changes. A new cycle
-// asks to repaint only the groups and text cells that changed, and a paint
-// draws only what meets the area it was asked for.
+// asks to repaint the rectangle around the groups that changed and the one
+// around the text cells that changed, and a paint draws only what meets
+// the area it was asked for.
 #pragma once
 
 #include "cycledecoder.h"
 #include "displaylayout.h"
 
 #include <QPixmap>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -63,12 +65,23 @@ private:
     // in where their lamp centres fall on whole pixels; the rows not at all.
     const QPixmap& groupTile(const DisplayLayout& layout, int column, std::uint8_t lampByte);
 
+    // Where the groups and text cells lie at the window's present size,
+    // and the background around the groups.
+    struct Placement {
+        QSize size;
+        std::array<QRect, wire::kLampBytes> groups;  // in the order of Cycle::lamps
+        std::array<QRect, wire::kTextLength> textCells;
+        QRegion background;  // the window without the groups
+    };
+    const Placement& placement();  // worked out again when the size changes
+
     wire::Cycle m_cycle;
     DisplayStatus m_status;
     std::array<std::array<QPixmap, 2>, 8> m_lampPixmaps;     // [lamp - 1][lit]
     std::array<QPixmap, wire::kColumns * 256> m_groupTiles;  // [(column - 1) * 256 + lamp byte]
     QSize m_lampsSize;                                       // the window size the pixmaps and tiles were drawn for
     qreal m_lampsRatio = 0;
+    Placement m_placement;
     int m_lampReach = 0;  // pixmap half-width in logical pixels
 };
 
