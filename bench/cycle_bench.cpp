@@ -9,6 +9,8 @@
 #include "testbridge.h"
 #include "wireformat.h"
 
+#include <QCoreApplication>
+
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -59,6 +61,36 @@ void BM_CycleWithoutIo(benchmark::State& state)
     lumora::testing::TestBridge().clearCalls();  // the bridge records every call
 }
 BENCHMARK(BM_CycleWithoutIo);
+
+// The same cycle with what the window shows of it: the bars that moved
+// are painted and flushed to the screen in one pass of the event loop.
+// With QT_QPA_PLATFORM=xcb on an X server that is what users see (the X
+// server's own work not counted). The spectra change every cycle, as
+// music's do.
+void BM_CycleWithPaint(benchmark::State& state)
+{
+    lumora::FrmMain& frm = window();
+    lumora::testing::TestBridge lib;
+    std::vector<std::string> spectra;
+    for (unsigned i = 0; i < 16; ++i)
+        spectra.push_back(randomHex(576, 10 + i));
+    std::size_t n = 0;
+    for (auto _ : state) {
+        lib.setSpectrumText(0, spectra[n % spectra.size()]);
+        lib.setSpectrumText(1, spectra[(n + 5) % spectra.size()]);
+        lib.setVu(0, static_cast<std::int16_t>(n * 977 % 32768));
+        lib.setVu(1, static_cast<std::int16_t>(n * 1499 % 32768));
+        frm.SetVu(0);
+        frm.SetVu(1);
+        frm.SetSpectrum(0);
+        frm.SetSpectrum(1);
+        frm.UpdateFrameMatrix();
+        QCoreApplication::processEvents();
+        ++n;
+    }
+    lib.clearCalls();
+}
+BENCHMARK(BM_CycleWithPaint)->Unit(benchmark::kMicrosecond);
 
 void BM_DecodeSpectrumText(benchmark::State& state)
 {

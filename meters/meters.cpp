@@ -3,6 +3,7 @@
 
 #include "failure.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -31,16 +32,26 @@ std::array<std::int32_t, kBands> bandSums(std::span<const std::uint8_t> values)
         throw Failure(FailureNumber::Overflow, std::to_string(values.size()) +
                                                    " spectrum values (a 16-bit index counts " +
                                                    std::to_string(kMaxBandValues) + ")");
-    std::array<std::int32_t, kBands> sums{};
-    const double n = static_cast<double>(values.size());
-    // The index is a 16-bit counter; the bridge never delivers more than
-    // 16383 values.
-    for (std::int16_t j = 0; j < static_cast<std::int32_t>(values.size()); ++j) {
-        auto band = static_cast<std::int16_t>(std::floor(static_cast<double>(j) * 10 / n));
-        if (band > 7)
-            band = 7;
-        sums[static_cast<std::size_t>(band)] += values[static_cast<std::size_t>(j)];
+    // Value j goes to band floor(j * 10 / n) (bands above 7 folded into 7).
+    // Where each band starts is found with that same expression, so the
+    // sums are the per-value ones exactly; in between they are plain runs.
+    const auto size = static_cast<std::int32_t>(values.size());
+    const double n = static_cast<double>(size);
+    const auto bandOf = [n](std::int32_t j) { return std::floor(static_cast<double>(j) * 10 / n); };
+    std::array<std::int32_t, kBands + 1> start{};
+    start[kBands] = size;
+    for (int b = 1; b < kBands; ++b) {
+        std::int32_t j = std::min(size, static_cast<std::int32_t>(static_cast<std::int64_t>(b) * size / 10));
+        while (j > 0 && bandOf(j - 1) >= b)
+            --j;
+        while (j < size && bandOf(j) < b)
+            ++j;
+        start[static_cast<std::size_t>(b)] = j;
     }
+    std::array<std::int32_t, kBands> sums{};
+    for (std::size_t b = 0; b < kBands; ++b)
+        for (std::int32_t j = start[b]; j < start[b + 1]; ++j)
+            sums[b] += values[static_cast<std::size_t>(j)];
     return sums;
 }
 

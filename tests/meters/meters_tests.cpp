@@ -54,6 +54,11 @@ TEST(SpectrumBands, FoldPositionsIntoTenthsWithTheLastThreeInBandSeven)
     EXPECT_EQ(bands576[403], 6);
     EXPECT_EQ(bands576[404], 7);
     EXPECT_EQ(bands576[575], 7);
+    const auto bands320 = bandOfEachPosition(320);  // what the library delivers
+    EXPECT_EQ(bands320[31], 0);
+    EXPECT_EQ(bands320[32], 1);
+    EXPECT_EQ(bands320[223], 6);
+    EXPECT_EQ(bands320[224], 7);
 }
 
 TEST(SpectrumBands, SumEveryValueOfTheLargestList)
