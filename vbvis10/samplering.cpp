@@ -66,12 +66,17 @@ bool SampleRing::readNewest(int channel, std::span<float> out) const
     const std::size_t count = std::min({out.size(), m_filled, m_capacity});
     // The newest frame sits just before m_next; copy the last `count` frames
     // into the tail of `out` so that the newest sample is out.back().
-    std::size_t frame = (m_next + m_capacity - count) % m_capacity;
+    // Two straight runs, up to the ring's end and from its start: a run
+    // every cycle reads 6144 samples this way.
+    const std::size_t first = (m_next + m_capacity - count) % m_capacity;
+    const std::size_t beforeEnd = std::min(count, m_capacity - first);
     float* dest = out.data() + (out.size() - count);
-    for (std::size_t i = 0; i < count; ++i) {
-        dest[i] = m_frames[frame * 2 + lane];
-        frame = frame + 1 == m_capacity ? 0 : frame + 1;
-    }
+    const float* from = m_frames.data() + first * 2 + lane;
+    for (std::size_t i = 0; i < beforeEnd; ++i)
+        dest[i] = from[2 * i];
+    from = m_frames.data() + lane;
+    for (std::size_t i = beforeEnd; i < count; ++i)
+        dest[i] = from[2 * (i - beforeEnd)];
     return true;
 }
 
