@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace lumora {
 
 void EventPump::yield()
@@ -21,8 +23,20 @@ void EventPump::pause(int yields)
     m_yieldsSinceClockRead = 0;
     if (fullPassDue())
         fullPass();
-    for (int i = 1; i < yields; ++i)
-        yield();
+    // The other yields, counted in runs up to the next clock read: the same
+    // reads and passes as yield() one at a time, without a loop of
+    // increments (12000 a cycle).
+    auto remaining = static_cast<unsigned>(yields - 1);
+    while (remaining > 0) {
+        const unsigned run = std::min(remaining, kYieldsPerClockRead - m_yieldsSinceClockRead);
+        m_yieldsSinceClockRead += run;
+        remaining -= run;
+        if (m_yieldsSinceClockRead == kYieldsPerClockRead) {
+            m_yieldsSinceClockRead = 0;
+            if (fullPassDue())
+                fullPass();
+        }
+    }
 }
 
 void EventPump::fullPass()

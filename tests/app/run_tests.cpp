@@ -238,6 +238,18 @@ TEST_F(RunTest, PendingClicksAndTicksAreServicedAtTheFirstPauseAfterTheFullPassI
     frm.Timer1->start(500);
 }
 
+// A long pause reads the clock again before it ends: a click that comes
+// while the text's 500 yields run waits no longer than the pass interval.
+TEST_F(RunTest, ALongPauseMakesAFullPassWhenTheIntervalPassesWithinIt)
+{
+    // Each read finds the interval passed.
+    frm.pump().setClock([] { return g_pumpClock += EventPump::kFullPassInterval; });
+    const std::uint64_t before = frm.pump().fullPasses();
+    frm.pump().pause(wire::kYieldsAfterTextChar);
+    EXPECT_GT(frm.pump().fullPasses(), before + 1) << "only the pause's first yield made a pass";
+    frm.pump().setClock(&EventPump::Clock::now);
+}
+
 // Space presses the focused button: Stop during a run, Start again after.
 TEST_F(RunTest, SpaceDuringARunPressesStopAndTheFocusReturnsToStart)
 {
