@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One cycle's work without I/O (meters, frame, tick), the spectrum text
-// decoder alone, and the cost of one pass of the event pump in the real
-// window. Uses the test bridge library with 576 values per channel.
+// One cycle's work without I/O (meters, frame, tick), the same with the
+// paint and flush of the bars, the spectrum text decoder alone, and the
+// cost of the event pump's passes and pauses in the real window. Uses the
+// test bridge library with 576 values per channel.
 //
 //   build-release/bin/cycle_bench
 #include "frmmain.h"
@@ -62,8 +63,9 @@ void BM_CycleWithoutIo(benchmark::State& state)
 }
 BENCHMARK(BM_CycleWithoutIo);
 
-// The same cycle with what the window shows of it: the bars that moved
-// are painted and flushed to the screen in one pass of the event loop.
+// A cycle's meters and frame with what the window shows of them: the bars
+// that moved are painted and flushed to the screen in one pass of the
+// event loop. No scroll tick: it comes twice a second, not every cycle.
 // With QT_QPA_PLATFORM=xcb on an X server that is what users see (the X
 // server's own work not counted). The spectra change every cycle, as
 // music's do.
@@ -122,7 +124,9 @@ void BM_Yield(benchmark::State& state)
 }
 BENCHMARK(BM_Yield);
 
-// One cycle's pauses: 8 x 250 and 20 x 500 yields, 28 of them full passes.
+// One cycle's pauses: 8 x 250 and 20 x 500 yields. In this tight loop a
+// full pass comes only when 200 us have gone by, as in a run, where the
+// cycle's first pause usually makes the cycle's only one.
 void BM_CyclePauses(benchmark::State& state)
 {
     lumora::FrmMain& frm = window();

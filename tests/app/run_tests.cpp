@@ -238,16 +238,34 @@ TEST_F(RunTest, PendingClicksAndTicksAreServicedAtTheFirstPauseAfterTheFullPassI
     frm.Timer1->start(500);
 }
 
-// A long pause reads the clock again before it ends: a click that comes
-// while the text's 500 yields run waits no longer than the pass interval.
-TEST_F(RunTest, ALongPauseMakesAFullPassWhenTheIntervalPassesWithinIt)
+// A pause counts its yields in runs. It must read the clock and make its
+// full passes exactly where as many yields one by one would: a click that
+// comes during the text's 500 yields waits no longer than the interval.
+unsigned g_clockReads = 0;
+
+TEST(EventPumpTest, APauseReadsTheClockAndPassesWhereItsYieldsOneByOneWould)
 {
-    // Each read finds the interval passed.
-    frm.pump().setClock([] { return g_pumpClock += EventPump::kFullPassInterval; });
-    const std::uint64_t before = frm.pump().fullPasses();
-    frm.pump().pause(wire::kYieldsAfterTextChar);
-    EXPECT_GT(frm.pump().fullPasses(), before + 1) << "only the pause's first yield made a pass";
-    frm.pump().setClock(&EventPump::Clock::now);
+    // Every read finds the pass interval gone by.
+    const EventPump::ClockReading clock = [] {
+        ++g_clockReads;
+        return g_pumpClock += EventPump::kFullPassInterval;
+    };
+    for (const int yields : {1, 2, 255, 256, 257, 500, 513, 1000}) {
+        SCOPED_TRACE(yields);
+        EventPump paused;
+        EventPump oneByOne;
+        paused.setClock(clock);
+        oneByOne.setClock(clock);
+        g_clockReads = 0;
+        paused.pause(yields);
+        const unsigned pausedReads = g_clockReads;
+        g_clockReads = 0;
+        oneByOne.pause(1);
+        for (int i = 1; i < yields; ++i)
+            oneByOne.yield();
+        EXPECT_EQ(pausedReads, g_clockReads);
+        EXPECT_EQ(paused.fullPasses(), oneByOne.fullPasses());
+    }
 }
 
 // Space presses the focused button: Stop during a run, Start again after.

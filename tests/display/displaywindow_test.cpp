@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // lumora-display's window repaints only where a cycle changed something:
-// after a run of cycles, what it has painted must be what a paint of the
-// whole window shows for the last one.
+// after a run of cycles, and after a new size, what it has painted must be
+// what a paint of the whole window shows for the last one.
 #include "displaywindow.h"
 
 #include <QCoreApplication>
@@ -58,6 +58,18 @@ TEST(DisplayWindow, PartialRepaintsLeaveWhatAFullPaintShows)
         SCOPED_TRACE(step);
         expectScreenShowsAFullPaint(window);
     }
+
+    // A new size moves every group: the window paints where a window made
+    // at that size does.
+    window.resize(window.size() * 5 / 4);
+    cycle.lamps[9] = wire::levelLampByte(cycle.lamps[9] == 0 ? 8 : 0, true);
+    window.showCycle(cycle);
+    QCoreApplication::processEvents();
+    DisplayWindow fresh;
+    fresh.resize(window.size());
+    fresh.showCycle(cycle);
+    EXPECT_EQ(window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32),
+              fresh.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 }  // namespace
