@@ -25,8 +25,8 @@ std::int32_t roundToInt32(double value);
 // Width of a VU bar: vuMaxWidth / 16000 * vu, rounded, at most vuMaxWidth.
 std::int32_t vuWidth(std::int16_t vu, std::int32_t vuMaxWidth);
 
-// The most values bandSums() takes: its index is a 16-bit counter that
-// must reach n.
+// The most values bandSums() takes: the band sums are defined over a
+// 16-bit index that must reach n, so a longer list is an Overflow.
 inline constexpr std::size_t kMaxBandValues = 32767;
 
 // The eight band sums of a spectrum: value j goes to band
