@@ -253,12 +253,11 @@ void DisplayWindow::paintEvent(QPaintEvent* event)
             painter.drawText(toQt(layout.rowLabel(row)), Qt::AlignVCenter | Qt::AlignRight,
                              QStringLiteral("band %1").arg(row - 1));
 
-    for (int row = 1; row <= wire::kRows; ++row) {
-        for (int column = 1; column <= wire::kColumns; ++column) {
-            const QRect& group = place.groups[static_cast<std::size_t>((row - 1) * wire::kColumns + (column - 1))];
-            if (area.intersects(group))
-                painter.drawPixmap(group.topLeft(), groupTile(layout, column, m_cycle.lamp(row, column)));
-        }
+    for (std::size_t i = 0; i < place.groups.size(); ++i) {
+        const QRect& group = place.groups[i];
+        const int column = static_cast<int>(i % wire::kColumns) + 1;
+        if (area.intersects(group))
+            painter.drawPixmap(group.topLeft(), groupTile(layout, column, m_cycle.lamps[i]));
     }
 
     if (!area.intersects(alignedWithEdge(layout.status())))
