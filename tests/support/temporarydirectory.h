@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <stdlib.h>
 
@@ -17,7 +18,13 @@ public:
         std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
         m_path = ::mkdtemp(pattern.data());
     }
-    ~TemporaryDirectory() { std::filesystem::remove_all(m_path); }
+    // A destructor must not throw: a file that a program still ending
+    // takes away under remove_all() is no failure.
+    ~TemporaryDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
     TemporaryDirectory(const TemporaryDirectory&) = delete;
     TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 

@@ -13,10 +13,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -52,7 +54,12 @@ public:
     ~PulseDaemon()
     {
         stop();
-        std::filesystem::remove_all(m_root);
+        // A server's last process may still be taking its socket away: a
+        // file that vanishes under remove_all() is no failure.
+        std::error_code error;
+        for (int attempt = 0; attempt < 3 && std::filesystem::remove_all(m_root, error) == static_cast<std::uintmax_t>(-1);
+             ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
     // Starts the daemon and waits until it takes connections; false with
@@ -114,11 +121,15 @@ public:
         }
     }
 
+    // Asks every process of the group to end and waits, up to 2 s, until
+    // none is left: PipeWire's leader is dbus-run-session, which may be
+    // gone before the servers it started.
     void stop()
     {
         if (m_pid > 0) {
             ::kill(-m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
+            waitUntil([this] { return ::kill(-m_pid, 0) != 0; }, std::chrono::seconds(2));
             m_pid = -1;
         }
     }
